@@ -1,0 +1,150 @@
+// The modelled KTR09 board on the host: one virtual clock in microseconds,
+// an event list, the firmware running on its own thread that only moves while
+// the host lets it, and the wires (pins, UARTs, USB, I2C) that device models
+// and tests use. Only the simulator and tests drive it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace host {
+
+using Micros = uint64_t;
+
+constexpr Micros kMillisecond = 1000;
+constexpr Micros kSecond = 1000 * kMillisecond;
+
+// ---- Virtual clock and events ------------------------------------------
+
+// Current virtual time. Never goes backwards.
+Micros now();
+
+using EventId = uint64_t;
+// Runs `action` when the clock reaches `when` (at once if `when` has passed),
+// between firmware platform calls. Events at the same time run in the order
+// they were scheduled.
+EventId schedule_at(Micros when, std::function<void()> action);
+EventId schedule_in(Micros delay, std::function<void()> action);
+void cancel(EventId id);
+
+// Cost in virtual time of one platform call made by the firmware.
+constexpr Micros kCallCost = 1;
+
+// ---- Machine lifecycle ---------------------------------------------------
+
+// Powers the station off, detaches every device, empties the event list,
+// sets the clock back to 0 and every firmware record to its power-up value.
+// Tests call it first.
+void reset_machine();
+
+// Starts the firmware (setup, then loop for ever) on its thread. It only
+// runs inside run_for/run_until.
+void power_on();
+// Stops the firmware wherever it is; the records return to their power-up
+// values at the next power_on. Devices keep their state.
+void power_off();
+// power_off then power_on; counted as a restart.
+void power_cycle();
+bool powered();
+
+// Lets the firmware run until the clock reaches `until` (or for `duration`).
+// Without power the clock just advances, running due events.
+void run_until(Micros until);
+void run_for(Micros duration);
+
+// Paces the clock to the wall clock from now on (interactive use).
+void set_realtime(bool on);
+
+// Restarts so far (watchdog expiries and power cycles), and the time of the
+// last one. The callback, if set, hears of each restart with its reason
+// ("watchdog" or "power cycle").
+unsigned restart_count();
+Micros last_restart_time();
+void on_restart(std::function<void(const char* reason)> callback);
+
+// ---- Pins ----------------------------------------------------------------
+
+constexpr uint32_t kPinCount = 64;
+
+// Level an outside circuit drives on an input pin: 0, 1, or -1 for nothing
+// (then the pin reads its pull: high with pull-up, low otherwise).
+void set_input_level(uint32_t pin, int level);
+// Level the station drives on an output pin, or -1 if the pin is not an output.
+int output_level(uint32_t pin);
+// Mode last set with pinMode (INPUT after power-up).
+uint32_t pin_mode(uint32_t pin);
+// Hears of every change of an output level (device power through an output).
+void on_output_change(std::function<void(uint32_t pin, int level)> callback);
+
+// Voltage on an analog pin (0 .. 3.3 V against the reference).
+void set_analog_voltage(uint32_t pin, double volts);
+
+// ---- UARTs ---------------------------------------------------------------
+
+// UART port numbers as in the firmware: Serial0 = 0, Serial1 = 1, Serial3 = 3.
+// A peer is the device on the other end of the line driver.
+class UartPeer {
+public:
+    virtual ~UartPeer() = default;
+    // A byte the station sent, at the moment its stop bit ends.
+    virtual void on_byte_from_station(uint8_t byte) = 0;
+};
+
+struct UartStatus {
+    bool open;           // begin() called and not end()ed
+    uint32_t baud;       // rate the port was opened with
+    bool driver_enabled; // its line-driver disable pin is low
+    uint32_t lost;       // received bytes lost to a full buffer or a closed port
+};
+
+// The line-driver disable pin of each port (1 = off).
+uint32_t uart_disable_pin(uint8_t port);
+
+void attach_uart_peer(uint8_t port, UartPeer* peer);
+// Sends bytes from the peer at `baud`, one after the other at the bit time
+// (10 bits a byte), starting when the line is free. Bytes arrive only while
+// the port is open at the same baud rate with its driver enabled.
+void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud);
+void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud);
+UartStatus uart_status(uint8_t port);
+
+// ---- USB CDC port -------------------------------------------------------
+
+// Bytes a terminal sends to the station; they become readable at once (in
+// 64-byte packets) while the port is open.
+void usb_send(const std::string& text);
+// Everything the station has written to the USB port since the last take.
+std::string usb_take_output();
+// Receives every byte the station writes to the USB port, as it is written.
+void on_usb_output(std::function<void(const uint8_t* data, size_t size)> callback);
+
+// ---- Watchdog --------------------------------------------------------------
+
+bool watchdog_enabled();
+
+}  // namespace host
+
+namespace host {
+
+// ---- I2C -------------------------------------------------------------------
+
+// A device on the I2C bus. The bus calls it only while it is attached and
+// present; an absent device (or an address with none) is not acknowledged.
+class I2cDevice {
+public:
+    virtual ~I2cDevice() = default;
+    // False while the device is switched off or busy: its address is not
+    // acknowledged.
+    virtual bool acknowledges() { return true; }
+    // A complete write transaction (address acknowledged): the bytes written.
+    // Returns false to not acknowledge the data.
+    virtual bool on_write(const uint8_t* data, size_t size) = 0;
+    // A read transaction: fills up to `size` bytes and returns how many.
+    virtual size_t on_read(uint8_t* data, size_t size) = 0;
+};
+
+// Attaches a device at a 7-bit address (replacing any there); nullptr detaches.
+void attach_i2c_device(uint8_t address, I2cDevice* device);
+
+}  // namespace host
