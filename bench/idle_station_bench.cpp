@@ -1,0 +1,63 @@
+// How fast the simulator runs an idle station: simulated seconds per
+// wall-clock second, once start-up is over.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "host/machine.h"
+#include "options.h"
+#include "station.h"
+
+namespace {
+
+// Start-up (the 3 s pause, clock and card set-up) is left out of the figure.
+constexpr host::Micros kStartup = 10 * host::kSecond;
+
+// A fresh state directory, so the run does not depend on earlier runs.
+std::string make_state_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ktr09-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return {};
+    }
+    return pattern;
+}
+
+void BM_IdleStation(benchmark::State& state) {
+    const host::Micros simulated = static_cast<host::Micros>(state.range(0)) * host::kSecond;
+    sim::Options options;
+    options.state_dir = make_state_dir();
+    if (options.state_dir.empty()) {
+        state.SkipWithError("cannot create a state directory");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        host::reset_machine();
+        sim::attach_default_devices(options);
+        host::power_on();
+        host::run_for(kStartup);
+        static_cast<void>(host::usb_take_output());
+        state.ResumeTiming();
+
+        host::run_for(simulated);
+
+        state.PauseTiming();
+        benchmark::DoNotOptimize(host::usb_take_output());
+        host::power_off();
+        state.ResumeTiming();
+    }
+    state.counters["sim_s_per_s"] = benchmark::Counter(
+        static_cast<double>(state.range(0)) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+    state.counters["restarts"] = static_cast<double>(host::restart_count());
+    std::filesystem::remove_all(options.state_dir);
+}
+
+// The firmware runs on its own thread, so only wall-clock time is meaningful.
+BENCHMARK(BM_IdleStation)->Arg(60)->Arg(3600)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

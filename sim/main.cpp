@@ -1,0 +1,193 @@
+// ktr09-sim: the station firmware running on the modelled board, with its USB
+// port on stdout (or a pseudo-terminal) and its devices attached.
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "host/machine.h"
+#include "options.h"
+#include "station.h"
+#include "usb_pty.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void request_stop(int) {
+    stop_requested = 1;
+}
+
+void install_stop_handler() {
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    // A second Ctrl-C ends the process at once.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A terminal on stdin sends each key as typed, Enter as CR, without local
+// echo (the station echoes), as a terminal program on the USB port would;
+// Ctrl-C still stops the simulator. The settings come back on exit.
+class KeyboardMode {
+  public:
+    KeyboardMode() {
+        if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &saved_) != 0) {
+            return;
+        }
+        termios keys = saved_;
+        keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        keys.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR));
+        keys.c_cc[VMIN] = 1;
+        keys.c_cc[VTIME] = 0;
+        active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+    }
+    KeyboardMode(const KeyboardMode&) = delete;
+    KeyboardMode& operator=(const KeyboardMode&) = delete;
+    ~KeyboardMode() {
+        if (active_) {
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        }
+    }
+
+  private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+// What stdin has ready, without waiting; sets `closed` at end of input.
+std::string read_stdin_ready(bool* closed) {
+    pollfd ready{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0 || (ready.revents & (POLLIN | POLLHUP)) == 0) {
+        return {};
+    }
+    char buffer[256];
+    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count <= 0) {
+        *closed = true;
+        return {};
+    }
+    return std::string(buffer, static_cast<size_t>(count));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim::Options options;
+    CLI::App app{
+        "Simulated KTR09 station: the station firmware on a modelled board in virtual "
+        "time. The USB port is on stdout unless --usb-pty is given; restarts are "
+        "reported on stderr."};
+    std::string duration_text;
+    app.add_option("--duration", duration_text,
+                   "Simulated time to run, e.g. 500ms, 90s, 10m, 24h, 1h30m (default: until "
+                   "Ctrl-C)")
+        ->type_name("DURATION")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                std::string error;
+                return sim::parse_duration(text, &error) ? std::string() : error;
+            },
+            "DURATION"));
+    app.add_option("--mode", options.mode,
+                   "Operating mode on the mode pins: 0 normal, 1 diagnostics, 2 verbose "
+                   "diagnostics")
+        ->check(CLI::Range(0, sim::kModeCount - 1))
+        ->capture_default_str();
+    app.add_flag("--realtime", options.realtime,
+                 "Pace the simulated clock to the wall clock (and, without --usb-pty, send "
+                 "stdin to the USB port)");
+    app.add_flag("--usb-pty", options.usb_pty,
+                 "Put the USB port on a pseudo-terminal (its path is printed on stderr) "
+                 "instead of stdout");
+    app.add_option("--state-dir", options.state_dir,
+                   "Directory for the files of persistent devices (created if missing)")
+        ->capture_default_str();
+    CLI11_PARSE(app, argc, argv);
+    if (!duration_text.empty()) {
+        options.duration = sim::parse_duration(duration_text, nullptr);
+    }
+
+    std::error_code failure;
+    std::filesystem::create_directories(options.state_dir, failure);
+    if (failure) {
+        std::fprintf(stderr, "ktr09-sim: cannot create state directory %s: %s\n",
+                     options.state_dir.c_str(), failure.message().c_str());
+        return 1;
+    }
+
+    sim::UsbPty pty;
+    if (options.usb_pty) {
+        std::string error;
+        if (!pty.open(&error)) {
+            std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "USB port: %s\n", pty.path().c_str());
+    }
+    const bool forward_stdin = options.realtime && !options.usb_pty;
+    std::optional<KeyboardMode> keyboard;
+    if (forward_stdin) {
+        keyboard.emplace();
+    }
+
+    host::reset_machine();
+    const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
+    host::set_input_level(sim::kModePinA, levels.pin20);
+    host::set_input_level(sim::kModePinB, levels.pin24);
+    sim::attach_default_devices(options);
+    host::on_restart([](const char* reason) {
+        std::fprintf(stderr, "[sim] station restarted (%s) at %s\n", reason,
+                     sim::format_seconds(host::now()).c_str());
+    });
+    install_stop_handler();
+    host::power_on();
+    host::set_realtime(options.realtime);
+
+    // Input is looked at between slices of virtual time: short ones while a
+    // person may be typing, longer ones when the run is unattended.
+    const host::Micros slice =
+        (options.usb_pty || forward_stdin) ? 10 * host::kMillisecond : 100 * host::kMillisecond;
+    const host::Micros start = host::now();
+    bool stdin_closed = false;
+    while (stop_requested == 0) {
+        host::Micros until = host::now() + slice;
+        if (options.duration) {
+            until = std::min(until, start + *options.duration);
+        }
+        host::run_until(until);
+
+        const std::string output = host::usb_take_output();
+        if (options.usb_pty) {
+            pty.write(reinterpret_cast<const uint8_t*>(output.data()), output.size());
+            const std::string typed = pty.read_available();
+            if (!typed.empty()) {
+                host::usb_send(typed);
+            }
+        } else {
+            std::fwrite(output.data(), 1, output.size(), stdout);
+            std::fflush(stdout);
+            if (forward_stdin && !stdin_closed) {
+                const std::string typed = read_stdin_ready(&stdin_closed);
+                if (!typed.empty()) {
+                    host::usb_send(typed);
+                }
+            }
+        }
+        if (options.duration && host::now() >= start + *options.duration) {
+            break;
+        }
+    }
+    host::power_off();
+    return 0;
+}

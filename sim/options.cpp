@@ -1,0 +1,115 @@
+#include "options.h"
+
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+namespace sim {
+namespace {
+
+struct Unit {
+    const char* name;
+    uint64_t micros;
+    int rank;  // position in the written order h, m, s, ms
+};
+
+constexpr Unit kUnits[] = {
+    {"h", 3600ull * 1000 * 1000, 0},
+    {"m", 60ull * 1000 * 1000, 1},
+    {"s", 1000ull * 1000, 2},
+    {"ms", 1000ull, 3},
+};
+
+bool fail(std::string* error, std::string message) {
+    if (error != nullptr) {
+        *error = std::move(message);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<uint64_t> parse_duration(std::string_view text, std::string* error) {
+    const std::string quoted = "duration \"" + std::string(text) + "\": ";
+    if (text.empty()) {
+        fail(error, "duration is empty (use e.g. 10m, 24h, 90s, 500ms, 1h30m)");
+        return std::nullopt;
+    }
+    uint64_t total = 0;
+    int last_rank = -1;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (text[pos] < '0' || text[pos] > '9') {
+            fail(error, quoted + "expected a number at \"" + std::string(text.substr(pos)) + "\"");
+            return std::nullopt;
+        }
+        uint64_t value = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            const uint64_t digit = static_cast<uint64_t>(text[pos] - '0');
+            if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
+                fail(error, quoted + "number too large");
+                return std::nullopt;
+            }
+            value = value * 10 + digit;
+            ++pos;
+        }
+        // The unit is the whole run of letters, so "10min" is refused rather
+        // than read as 10 minutes followed by garbage.
+        const size_t unit_start = pos;
+        while (pos < text.size() &&
+               ((text[pos] >= 'a' && text[pos] <= 'z') || (text[pos] >= 'A' && text[pos] <= 'Z'))) {
+            ++pos;
+        }
+        const std::string_view name = text.substr(unit_start, pos - unit_start);
+        const Unit* unit = nullptr;
+        for (const Unit& candidate : kUnits) {
+            if (name == candidate.name) {
+                unit = &candidate;
+            }
+        }
+        if (unit == nullptr) {
+            if (unit_start == text.size()) {
+                fail(error,
+                     quoted + "missing unit after " + std::to_string(value) + " (h, m, s or ms)");
+            } else {
+                const std::string shown =
+                    name.empty() ? std::string(text.substr(unit_start)) : std::string(name);
+                fail(error, quoted + "unknown unit \"" + shown + "\" (h, m, s or ms)");
+            }
+            return std::nullopt;
+        }
+        if (unit->rank <= last_rank) {
+            fail(error, quoted + "units must come once each, in the order h, m, s, ms");
+            return std::nullopt;
+        }
+        last_rank = unit->rank;
+        if (value > std::numeric_limits<uint64_t>::max() / unit->micros ||
+            total > std::numeric_limits<uint64_t>::max() - value * unit->micros) {
+            fail(error, quoted + "too long");
+            return std::nullopt;
+        }
+        total += value * unit->micros;
+    }
+    return total;
+}
+
+ModePinLevels mode_pin_levels(int mode) {
+    switch (mode) {
+        case 1:
+            return {0, 1};
+        case 2:
+            return {0, 0};
+        default:
+            return {1, 1};
+    }
+}
+
+std::string format_seconds(uint64_t micros) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s",
+                  static_cast<unsigned long long>(micros / 1000000),
+                  static_cast<unsigned long long>(micros % 1000000 / 1000));
+    return text;
+}
+
+}  // namespace sim

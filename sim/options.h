@@ -1,0 +1,47 @@
+// The ktr09-sim settings and the parsing of their values, kept apart from the
+// command-line front end so they can be tested on their own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+struct Options {
+    // Simulated time to run, in microseconds; empty means until interrupted.
+    std::optional<uint64_t> duration;
+    // Operating mode selected on the mode pins: 0 normal, 1 and 2 diagnostic.
+    int mode = 0;
+    // Pace the virtual clock to the wall clock.
+    bool realtime = false;
+    // Put the USB port on a pseudo-terminal instead of stdout.
+    bool usb_pty = false;
+    // Where persistent devices keep their files.
+    std::string state_dir = "station-state";
+};
+
+// Parses a duration written as one or more <digits><unit> groups, units in
+// decreasing order and each at most once: h, m, s, ms ("24h", "1h30m",
+// "90s", "500ms"). Returns microseconds, or nothing with a message in
+// `error` when the text is not such a duration.
+std::optional<uint64_t> parse_duration(std::string_view text, std::string* error);
+
+// Levels the mode jumpers put on the two mode-selection pins.
+struct ModePinLevels {
+    int pin20;
+    int pin24;
+};
+constexpr uint32_t kModePinA = 20;
+constexpr uint32_t kModePinB = 24;
+constexpr int kModeCount = 3;
+
+// Pin levels that select `mode` (0 .. kModeCount - 1): pin 20 high gives 0;
+// pin 20 low with pin 24 high gives 1; both low give 2.
+ModePinLevels mode_pin_levels(int mode);
+
+// "12.345 s" style text of a virtual time in microseconds.
+std::string format_seconds(uint64_t micros);
+
+}  // namespace sim

@@ -1,0 +1,13 @@
+#include "station.h"
+
+namespace sim {
+
+void attach_default_devices(const Options& options) {
+    // The device models are attached here, each keeping its files under
+    // options.state_dir: the MCP7940 clock and the 24xx64 EEPROM on the I2C
+    // bus, the SD card image, and the transponder and sensor peers on their
+    // UARTs. None is wired in yet, so the station runs bare.
+    static_cast<void>(options);
+}
+
+}  // namespace sim
