@@ -4,7 +4,9 @@
 
 #include "declaraciones.h"
 
-void linea() { SerialUSB.print("\r\n"); }
+void linea() {
+    SerialUSB.print("\r\n");
+}
 
 void escribo_mensaje(uint8_t ccon_linea, const char* pcmensaje) {
     SerialUSB.print(pcmensaje);

@@ -28,7 +28,7 @@ struct stais_t {
     uint16_t ifrecuencia_msg6;
     uint8_t cindice_msg6;
     uint8_t creintentos_msg6;
-    uint8_t ccanal_msg6;  // 0xFF = none
+    uint8_t ccanal_msg6;        // 0xFF = none
     uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;
@@ -230,7 +230,7 @@ struct stsd_t {
     uint8_t cintentos_creacion_fichero;
     uint8_t cintentos_creacion_directorio;
     uint8_t ccreacion_nuevo_directorio;
-    uint8_t cdelay;  // seconds, counted down every second
+    uint8_t cdelay;                 // seconds, counted down every second
     uint8_t ctarjeta_inicializada;  // 0 not initialised, 1 ready, 4 given up
     uint8_t cporcentaje_full;
     uint8_t cbytes_name_file;
@@ -261,7 +261,7 @@ extern volatile uint8_t cacciones_cada_10milisegundos;
 extern volatile uint8_t cacciones_cada_100milisegundos;
 extern volatile uint8_t cacciones_cada_segundo;
 extern volatile uint8_t cacciones_un_minuto;
-extern volatile uint8_t cretardo_tiempo;          // 100 ms units
+extern volatile uint8_t cretardo_tiempo;           // 100 ms units
 extern volatile uint8_t cretardo_en_milisegundos;  // 1 ms units
 extern volatile uint8_t ctimeout_eeprom;           // 1 ms units
 extern uint8_t creintentos_sd;

@@ -1,0 +1,254 @@
+#include <Arduino.h>
+#include <Wire.h>
+#include <sodaq_wdt.h>
+
+#include "declaraciones.h"
+#include "main.h"
+#include "test.h"
+
+namespace {
+
+struct ModoPin {
+    uint8_t cpin;
+    uint8_t cmodo;
+};
+
+// The board's pin map.
+constexpr ModoPin kMapaPines[] = {
+    // Line drivers: AIS (mode 4, 5, 11, 12; disable 10), sensor 1 (15, 17, 16, 14; 29),
+    // sensor 2 (38, 28, 22, 23; 42).
+    {4, OUTPUT},
+    {5, OUTPUT},
+    {11, OUTPUT},
+    {12, OUTPUT},
+    {10, OUTPUT},
+    {15, OUTPUT},
+    {17, OUTPUT},
+    {16, OUTPUT},
+    {14, OUTPUT},
+    {29, OUTPUT},
+    {38, OUTPUT},
+    {28, OUTPUT},
+    {22, OUTPUT},
+    {23, OUTPUT},
+    {42, OUTPUT},
+    // Digital outputs 1..4, LED, card-ready indicator, console-owned output.
+    {33, OUTPUT},
+    {32, OUTPUT},
+    {31, OUTPUT},
+    {30, OUTPUT},
+    {13, OUTPUT},
+    {34, OUTPUT},
+    {35, OUTPUT},
+    // External inputs 1..4, mode selection, spare input.
+    {36, INPUT_PULLUP},
+    {37, INPUT_PULLUP},
+    {44, INPUT_PULLUP},
+    {43, INPUT_PULLUP},
+    {20, INPUT_PULLUP},
+    {24, INPUT_PULLUP},
+    {21, INPUT_PULLUP},
+    // Analog inputs 1 and 2, battery.
+    {40, INPUT},
+    {39, INPUT},
+    {41, INPUT_ANALOG},
+};
+
+constexpr uint8_t kPinModo0 = 20;
+constexpr uint8_t kPinModo1 = 24;
+
+}  // namespace
+
+void configuracion_pines() {
+    for (const ModoPin& pin : kMapaPines) {
+        pinMode(pin.cpin, pin.cmodo);
+    }
+}
+
+uint8_t lectura_modo_funcionamiento() {
+    if (digitalRead(kPinModo0) == HIGH) {
+        return 0;
+    }
+    return digitalRead(kPinModo1) == HIGH ? 1 : 2;
+}
+
+void setup() {
+    configuracion_pines();
+    digitalWrite(13, HIGH);
+    digitalWrite(34, LOW);
+    digitalWrite(35, HIGH);
+    SerialUSB.begin(115200);
+    setup_timerTC0(1, 48000);
+    start_timerTC0();
+    Wire.begin();
+    sodaq_wdt_enable(WDT_PERIOD_1X);
+    analogReadResolution(12);
+    retardo_tiempo(30);
+    mensaje_bienvenida();
+    // Configuration, calibration, clock, card, transponder link and sensor
+    // channels start here, then the clock is read and its date checked.
+    ktr09.csincronizada = 0;
+}
+
+// ---- Loop steps --------------------------------------------------------------
+
+static void lectura_modo_en_registros() {
+    const uint8_t cmodo = lectura_modo_funcionamiento();
+    ktr09.cextraigo = cmodo;
+    stais.cextraigo = cmodo;
+    sensor[0].cextraigo = cmodo;
+    sensor[1].cextraigo = cmodo;
+}
+
+// Only the first weather-station channel follows the sample schedule.
+static void programacion_muestras() {
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (configuracion_sensor[i].csensor != 3) {
+            continue;
+        }
+        const uint8_t cintervalo = configuracion_sensor[i].csample_interval;
+        const uint16_t iminuto_dia =
+            static_cast<uint16_t>(ktr09.chora_utc * 60 + ktr09.cminuto_utc);
+        // An interval of 0 never schedules a sample.
+        if (cintervalo != 0 && iminuto_dia % cintervalo == 0 && sensor[i].calarma == 0) {
+            sensor[i].cnueva_muestra = 1;
+        }
+        return;
+    }
+}
+
+static void supervision_ais() {
+    if (stais.creset == 1) {
+        stais.creset = 0;
+    } else if (stais.cminutos_timeout_rx_frames == 0 && stais.calarma == 0) {
+        stais.creset = 1;
+        if (stais.cextraigo != 0) {
+            SerialUSB.print("AIS => NO RX FRAMES!!!! ");
+        }
+    }
+}
+
+void timeout_comando_ais() {
+    const uint8_t cantes = stais.ccomando;
+    switch (cantes) {
+        case 0:
+            break;
+        case 16:
+            stais.ccomando = 11;
+            break;
+        case 19:
+        case 20:
+        case 21:
+        case 22:
+        case 23:
+            stais.ccomando = 0;
+            break;
+        case 1:
+            stais.ccomando = 0;
+            stais.cstatus_gps = 0;
+            break;
+        case 3:
+        case 17:
+            if (stais.lmmsi == 0xFFFFFFFF) {
+                stais.ccomando = 3;
+            } else if (stais.lmmsi_destino_msg6 == 0xFFFFFFFF && stais.ifrecuencia_msg6 != 0) {
+                stais.ccomando = 15;
+            } else {
+                stais.ccomando = cantes == 3 ? 4 : 9;
+            }
+            break;
+        case 15:
+            stais.ccomando = 17;
+            break;
+        case 6:
+            stais.ccomando = 18;
+            break;
+        case 18:
+            stais.ccomando = 6;
+            break;
+        default:
+            ++stais.creintentos_comando;
+            if (stais.creintentos_comando > 4) {
+                stais.creintentos_comando = 0;
+                stais.ccomando = 0;
+            }
+            break;
+    }
+}
+
+static void secuencia_comandos_ais() {
+    if (stais.calarma == 0 && stais.cconexion_software_pc == 0) {
+        if (stais.cesperando_respuesta != 0 && stais.ctimeout_respuesta_comando == 0) {
+            stais.cesperando_respuesta = 0;
+            timeout_comando_ais();
+        }
+    } else if (stais.cconexion_software_pc == 1) {
+        stais.cconexion_software_pc = 2;
+    } else if (stais.cconexion_software_pc != 0 && stais.cnueva_sincronizacion_horaria == 0 &&
+               stais.csegundos_sin_tramas_deteccion_usb > 119) {
+        stais.cstatus_gps = 1;
+        stais.cconexion_software_pc = 0;
+    }
+}
+
+static void timeout_reensamblado_msg6() {
+    if (stais.ccantidad_total_frames_vdm_msg6_procesando != 0 &&
+        stais.ctimeout_frame_vdm_msg6_procesando == 0) {
+        stais.ccantidad_total_frames_vdm_msg6_procesando = 0;
+        stais.cultima_frame_vdm_msg6_procesando = 0;
+    }
+}
+
+static bool canal_servido(uint8_t i) {
+    const stconfiguracion_sensor& config = configuracion_sensor[i];
+    if (config.csensor == 0) {
+        return false;
+    }
+    // While its reset output power-cycles the device the channel is left alone.
+    return config.csalida_reset == 0 || config.csalida_reset > 4 ||
+           ktr09.cestado_salida_digital[config.csalida_reset - 1] == 0;
+}
+
+static void servicio_canal_sensor(uint8_t i) {
+    stsensor& canal = sensor[i];
+    const uint8_t ctipo = configuracion_sensor[i].csensor;
+    if (canal.creset == 1) {
+        canal.creset = 0;
+    } else if (ctipo == 3 && canal.ctimeout_alarm == 0 && canal.calarma == 0) {
+        canal.creset = 1;
+        if (canal.cextraigo != 0) {
+            SerialUSB.print("Sensor => NO RX FRAMES!!!! ");
+        }
+    }
+    procesamos_canal(i);
+    if (canal.cdelay != 0 || ctipo != 3) {
+        return;
+    }
+    if (canal.cesperando_respuesta != 0 && canal.ctimeout_respuesta_comando == 0) {
+        if (canal.cconfiguracion == 2) {
+            canal.cconfiguracion = 0;
+        }
+        canal.cesperando_respuesta = 0;
+        canal.ccomando = canal.ccomando == 1 ? 2 : 0;
+    }
+}
+
+void loop() {
+    configuracion_pines();
+    sodaq_wdt_reset();
+    lectura_modo_en_registros();
+    if (ktr09.crefresco == 1) {
+        ktr09.crefresco = 0;
+    }
+    programacion_muestras();
+    supervision_ais();
+    secuencia_comandos_ais();
+    timeout_reensamblado_msg6();
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (canal_servido(i)) {
+            servicio_canal_sensor(i);
+        }
+    }
+    atencion_usb();
+    ktr09.clisto = 1;
+}

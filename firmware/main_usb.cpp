@@ -1,0 +1,115 @@
+#include <Arduino.h>
+#include <Wire.h>
+
+#include "comunicaciones_pc.h"
+#include "declaraciones.h"
+#include "main.h"
+#include "procesado.h"
+#include "test.h"
+
+static constexpr uint8_t kBytesBufferUsb = sizeof(bufferRx);
+static constexpr uint8_t kBytesLineaConsola = sizeof(ktr09.cbuffer_rx);
+static constexpr uint8_t kBytesMinimosTrama = 6;
+
+static void descarto_trama_pc() {
+    iBytesRx = 0;
+    bufferRx[0] = 0;
+}
+
+static void descarto_entrada_usb() {
+    while (SerialUSB.available() > 0) {
+        SerialUSB.read();
+    }
+}
+
+// True when the typed line, up to its carriage return, begins with the keyword.
+static bool linea_empieza_por(const char* pcclave) {
+    const uint8_t clongitud = static_cast<uint8_t>(strlen(pcclave));
+    return ktr09.cbytes_rx >= clongitud && memcmp(ktr09.cbuffer_rx, pcclave, clongitud) == 0;
+}
+
+// The card has been formatted: stop the tick and the bus and let the
+// watchdog restart the station.
+static void reinicio_tras_formateo() {
+    linea();
+    SerialUSB.print("***** Reset device *****");
+    stop_timerTC0();
+    Wire.end();
+    while (true) {
+        __WFI();
+    }
+}
+
+static void ejecuto_linea_consola() {
+    if (linea_empieza_por(m_format_sd)) {
+        reinicio_tras_formateo();
+    }
+    ktr09.cbytes_rx = 0;
+    descarto_entrada_usb();
+}
+
+// One console byte. The line holds 32 characters: later ones are echoed but
+// dropped, and the carriage return still ends the line.
+static void byte_consola(uint8_t cdato) {
+    extraccion_tecla_pulsada(1, cdato);
+    if (cdato == 8) {
+        if (ktr09.cbytes_rx > 0) {
+            --ktr09.cbytes_rx;
+        }
+        return;
+    }
+    if (ktr09.cbytes_rx < kBytesLineaConsola) {
+        ktr09.cbuffer_rx[ktr09.cbytes_rx] = cdato;
+    }
+    if (cdato == 13) {
+        ejecuto_linea_consola();
+    } else if (ktr09.cbytes_rx < kBytesLineaConsola) {
+        ++ktr09.cbytes_rx;
+    }
+}
+
+static void recibo_bytes_usb() {
+    ultimaTramaPcRecibida = millis();
+    while (SerialUSB.available() > 0 && iBytesRx < kBytesBufferUsb) {
+        const uint8_t cdato = static_cast<uint8_t>(SerialUSB.read());
+        mTimeStamp = millis();
+        if (iBytesRx != 0) {
+            bufferRx[iBytesRx++] = cdato;
+        } else if (cdato == '@') {
+            Debug("@ inicio trama");
+            bufferRx[0] = cdato;
+            iBytesRx = 1;
+        } else {
+            byte_consola(cdato);
+        }
+    }
+}
+
+static void compruebo_trama_pc() {
+    SerialUSB.print("Verificar Trama. Size=");
+    SerialUSB.println(static_cast<unsigned int>(iBytesRx));
+    if (verificar_trama(bufferRx, iBytesRx) == 1) {
+        Debug("Antes de procesar trama.");
+        Debug("Reset de contadores.");
+        descarto_trama_pc();
+        return;
+    }
+    Debug("Trama no correcta");
+    if (iBytesRx >= kBytesBufferUsb) {
+        descarto_trama_pc();
+    }
+}
+
+void atencion_usb() {
+    if (SerialUSB.available() == 0) {
+        if (iBytesRx != 0 && millis() - mTimeStamp > mTimeOut) {
+            Debug("Timeout: Reset de contadores.");
+            descarto_trama_pc();
+        }
+        return;
+    }
+    recibo_bytes_usb();
+    if (iBytesRx >= kBytesMinimosTrama) {
+        compruebo_trama_pc();
+    }
+}

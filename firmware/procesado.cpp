@@ -1,0 +1,46 @@
+#include "procesado.h"
+
+#include <Arduino.h>
+#include <sodaq_wdt.h>
+
+// Header, length, command, sub-command, three address bytes, count and CRC.
+static constexpr uint8_t kLongitudMinimaTrama = 13;
+
+uint16_t calculo_crc16(const unsigned char* pframe, uint16_t ilongitud) {
+    uint16_t icrc = 0xFFFF;
+    for (uint16_t i = 0; i < ilongitud; ++i) {
+        sodaq_wdt_reset();
+        icrc ^= pframe[i];
+        for (uint8_t cbit = 0; cbit < 8; ++cbit) {
+            const bool bsale_uno = (icrc & 1) != 0;
+            icrc >>= 1;
+            if (bsale_uno) {
+                icrc ^= 0xA001;
+            }
+        }
+    }
+    return icrc;
+}
+
+uint8_t verificar_trama(const unsigned char* bufferIn, uint8_t Longitud) {
+    // A stated length below the smallest frame would put the CRC before the
+    // header; such a frame is as invalid as one that is not all here yet.
+    if (Longitud < kLongitudMinimaTrama) {
+        return 0;
+    }
+    if (bufferIn[0] != '@' || bufferIn[1] != 'J' || bufferIn[2] != 'W' || bufferIn[3] != 'K') {
+        return 0;
+    }
+    const uint8_t lenTrama = bufferIn[4];
+    if (lenTrama < kLongitudMinimaTrama || lenTrama > Longitud) {
+        return 0;
+    }
+    const uint16_t icrc = calculo_crc16(bufferIn, lenTrama - 2);
+    const uint16_t irecibido =
+        static_cast<uint16_t>((bufferIn[lenTrama - 2] << 8) | bufferIn[lenTrama - 1]);
+    return icrc == irecibido ? 1 : 0;
+}
+
+void Debug(const char* texto) {
+    SerialUSB.println(texto);
+}
