@@ -1,0 +1,87 @@
+// Placeholders for the board services of the SAM L21 Arduino core: pins,
+// analog converter, time, UARTs, USB, I2C and watchdog. They are here only so
+// the footprint image links; none of them drives the hardware, and the
+// flash and RAM the real core would take are not counted.
+#include "Arduino.h"
+#include "Wire.h"
+#include "sodaq_wdt.h"
+
+void pinMode(uint32_t, uint32_t) {}
+void digitalWrite(uint32_t, uint32_t) {}
+int digitalRead(uint32_t) {
+    return LOW;
+}
+void analogReadResolution(int) {}
+int analogRead(uint32_t) {
+    return 0;
+}
+
+uint32_t millis() {
+    return 0;
+}
+uint32_t micros() {
+    return 0;
+}
+void delay(uint32_t) {}
+
+// Transmitted bytes are discarded; nothing is ever received.
+void Uart::begin(uint32_t) {}
+void Uart::end() {}
+void Uart::flush() {}
+int Uart::available() {
+    return 0;
+}
+int Uart::read() {
+    return -1;
+}
+size_t Uart::write(uint8_t) {
+    return 1;
+}
+size_t Uart::write(const uint8_t*, size_t size) {
+    return size;
+}
+
+void USBSerial::begin(uint32_t) {}
+int USBSerial::available() {
+    return 0;
+}
+int USBSerial::read() {
+    return -1;
+}
+size_t USBSerial::write(uint8_t) {
+    return 1;
+}
+size_t USBSerial::write(const uint8_t*, size_t size) {
+    return size;
+}
+
+Uart Serial0(0);
+Uart Serial1(1);
+Uart Serial3(3);
+USBSerial SerialUSB;
+
+// With no bus driver nothing answers: every address is not acknowledged.
+void TwoWire::begin() {}
+void TwoWire::end() {}
+void TwoWire::beginTransmission(uint8_t) {}
+size_t TwoWire::write(uint8_t) {
+    return 1;
+}
+uint8_t TwoWire::endTransmission(bool) {
+    return 2;
+}
+uint8_t TwoWire::requestFrom(uint8_t, uint8_t, bool) {
+    return 0;
+}
+int TwoWire::available() {
+    return 0;
+}
+int TwoWire::read() {
+    return -1;
+}
+
+TwoWire Wire;
+
+void sodaq_wdt_enable(wdt_period) {}
+void sodaq_wdt_disable() {}
+void sodaq_wdt_reset() {}
