@@ -98,11 +98,12 @@ int main(int argc, char** argv) {
                 std::string error;
                 return sim::parse_duration(text, &error) ? std::string() : error;
             },
-            "DURATION"));
+            ""));
     app.add_option("--mode", options.mode,
                    "Operating mode on the mode pins: 0 normal, 1 diagnostics, 2 verbose "
                    "diagnostics")
-        ->check(CLI::Range(0, sim::kModeCount - 1))
+        ->type_name("0|1|2")
+        ->check(CLI::Range(0, sim::kModeCount - 1).description(""))
         ->capture_default_str();
     app.add_flag("--realtime", options.realtime,
                  "Pace the simulated clock to the wall clock (and, without --usb-pty, send "
