@@ -117,17 +117,6 @@ static void programacion_muestras() {
     }
 }
 
-static void supervision_ais() {
-    if (stais.creset == 1) {
-        stais.creset = 0;
-    } else if (stais.cminutos_timeout_rx_frames == 0 && stais.calarma == 0) {
-        stais.creset = 1;
-        if (stais.cextraigo != 0) {
-            SerialUSB.print("AIS => NO RX FRAMES!!!! ");
-        }
-    }
-}
-
 void timeout_comando_ais() {
     const uint8_t cantes = stais.ccomando;
     switch (cantes) {
@@ -211,19 +200,11 @@ static bool canal_servido(uint8_t i) {
 
 static void servicio_canal_sensor(uint8_t i) {
     stsensor& canal = sensor[i];
-    const uint8_t ctipo = configuracion_sensor[i].csensor;
-    if (canal.creset == 1) {
-        canal.creset = 0;
-    } else if (ctipo == 3 && canal.ctimeout_alarm == 0 && canal.calarma == 0) {
-        canal.creset = 1;
-        if (canal.cextraigo != 0) {
-            SerialUSB.print("Sensor => NO RX FRAMES!!!! ");
-        }
-    }
     procesamos_canal(i);
-    if (canal.cdelay != 0 || ctipo != 3) {
+    if (canal.cdelay != 0 || configuracion_sensor[i].csensor != 3) {
         return;
     }
+    // A weather-station command whose reply has not come in time.
     if (canal.cesperando_respuesta != 0 && canal.ctimeout_respuesta_comando == 0) {
         if (canal.cconfiguracion == 2) {
             canal.cconfiguracion = 0;
@@ -233,15 +214,15 @@ static void servicio_canal_sensor(uint8_t i) {
     }
 }
 
+// One pass. Each device's work takes its place in this order: clock
+// re-read, status and sample scheduling, SD card, transponder link
+// supervision and traffic, command sequencing, message 6 reassembly, the
+// sensor channels, the USB port.
 void loop() {
     configuracion_pines();
     sodaq_wdt_reset();
     lectura_modo_en_registros();
-    if (ktr09.crefresco == 1) {
-        ktr09.crefresco = 0;
-    }
     programacion_muestras();
-    supervision_ais();
     secuencia_comandos_ais();
     timeout_reensamblado_msg6();
     for (uint8_t i = 0; i < 2; ++i) {

@@ -1,0 +1,98 @@
+// The whole station on the host platform: start-up, the banner, the
+// liveness LED, USB frames, and the restart that follows a halted pass.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/machine.h"
+
+namespace {
+
+using host::kMillisecond;
+using host::kSecond;
+
+const std::string kStars(69, '*');
+const std::string kBanner = "\r\n" + kStars +
+                            "\r\n\t\tZPX\t\tKTR09\r\n\tHardware: 1.1\tFirmware: 03_0\r\n" + kStars +
+                            "\r\n\r\n";
+
+class StationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host::reset_machine();
+        host::power_on();
+    }
+    void TearDown() override { host::power_off(); }
+};
+
+TEST_F(StationTest, BannerFollowsTheThreeSecondPause) {
+    host::run_for(2900 * kMillisecond);
+    EXPECT_EQ("", host::usb_take_output());
+    host::run_for(300 * kMillisecond);
+    EXPECT_EQ(kBanner, host::usb_take_output());
+    host::run_for(10 * kSecond);
+    EXPECT_EQ("", host::usb_take_output()) << "an idle station in mode 0 stays quiet";
+    EXPECT_EQ(0u, host::restart_count());
+}
+
+TEST_F(StationTest, LedBlinksOffForATenthOfEachSecond) {
+    host::run_for(4 * kSecond);
+    unsigned dark = 0;
+    unsigned lit = 0;
+    for (int i = 0; i < 1000; ++i) {
+        host::run_for(10 * kMillisecond);
+        (host::output_level(13) == 1 ? lit : dark) += 1;
+    }
+    // Ten seconds sampled every 10 ms: dark 100 ms of each second.
+    EXPECT_NEAR(100, dark, 12);
+    EXPECT_NEAR(900, lit, 12);
+}
+
+TEST_F(StationTest, PcFrameOverUsbIsCheckedAndAcknowledged) {
+    host::run_for(4 * kSecond);
+    host::usb_take_output();
+    // "@JWK", length 13, command 2, sub-command 0, address 0x000010, no data.
+    const std::string body("@JWK\x0d\x02\x00\x00\x00\x10\x00", 11);
+    uint16_t crc = 0xFFFF;
+    for (unsigned char byte : body) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+        }
+    }
+    host::usb_send(body.substr(0, 7));
+    host::run_for(50 * kMillisecond);
+    host::usb_send(body.substr(7) +
+                   std::string{static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)});
+    host::run_for(50 * kMillisecond);
+    EXPECT_EQ(
+        "@ inicio trama\r\nVerificar Trama. Size=7\r\nTrama no correcta\r\n"
+        "Verificar Trama. Size=13\r\nAntes de procesar trama.\r\nReset de contadores.\r\n",
+        host::usb_take_output());
+}
+
+TEST_F(StationTest, FormatCommandHaltsAndTheWatchdogRestartsTheStation) {
+    host::run_for(4 * kSecond);
+    host::usb_take_output();
+    host::usb_send("FORMAT SD\r");
+    host::run_for(100 * kMillisecond);
+    EXPECT_EQ("FORMAT SD\r\n\r\n***** Reset device *****", host::usb_take_output());
+    const host::Micros halted = host::now();
+    host::run_for(2 * kSecond);
+    ASSERT_EQ(1u, host::restart_count());
+    EXPECT_GE(host::last_restart_time(), halted + 900 * kMillisecond);
+    EXPECT_LE(host::last_restart_time(), halted + 1100 * kMillisecond);
+    host::run_for(3 * kSecond);
+    EXPECT_EQ(kBanner, host::usb_take_output()) << "the station starts again from power-up";
+}
+
+TEST_F(StationTest, ConsoleLineIsEchoedInUpperCase) {
+    host::run_for(4 * kSecond);
+    host::usb_take_output();
+    host::usb_send("dip\r");
+    host::run_for(100 * kMillisecond);
+    EXPECT_EQ("DIP\r\n", host::usb_take_output());
+}
+
+}  // namespace
