@@ -189,8 +189,9 @@ uint8_t identificacion_comando_frame(const uint8_t* pcframe, uint16_t iinicio, u
 namespace {
 
 // XOR from iprimero up to the '*'; 1 with the sum, the received value and the
-// check result when the '*' and both its digits lie before iposicion_final.
-// A '*' whose digits fall outside the range counts as a wrong checksum.
+// check result when a '*' lies before iposicion_final. A '*' whose digits
+// fall outside the range counts as a wrong checksum: bytes past the range
+// are not read.
 uint8_t calculo_checksum(const uint8_t* pctrama, uint16_t iprimero, uint16_t iposicion_final,
                          uint8_t* pcsuma, uint8_t* pcrecibido, uint8_t* pcigual) {
     uint8_t csuma = 0;
@@ -204,9 +205,12 @@ uint8_t calculo_checksum(const uint8_t* pctrama, uint16_t iprimero, uint16_t ipo
     }
     *pcsuma = csuma;
     if (static_cast<uint32_t>(i) + 2 < iposicion_final) {
-        *pcrecibido = static_cast<uint8_t>(16 * desconversion_ascii(pctrama[i + 1]) +
-                                           desconversion_ascii(pctrama[i + 2]));
-        *pcigual = (*pcrecibido == csuma) ? 1 : 0;
+        const uint8_t calta = desconversion_ascii(pctrama[i + 1]);
+        const uint8_t cbaja = desconversion_ascii(pctrama[i + 2]);
+        *pcrecibido = static_cast<uint8_t>(16 * calta + cbaja);
+        // Only upper-case hex digits count: in 8 bits a lower-case 'f' would
+        // weigh as much as 'F' and let "*f5" pass for F5.
+        *pcigual = (calta <= 15 && cbaja <= 15 && *pcrecibido == csuma) ? 1 : 0;
     } else {
         *pcrecibido = static_cast<uint8_t>(16 * CLASE_OTRO + CLASE_OTRO);
         *pcigual = 0;
