@@ -63,6 +63,16 @@ unsigned restart_count();
 Micros last_restart_time();
 void on_restart(std::function<void(const char* reason)> callback);
 
+// Entry points run instead of the linked firmware's from the next power_on
+// (and the next TC0 interrupt); a null field keeps the firmware's own.
+// reset_machine goes back to the firmware's.
+struct FirmwareEntryPoints {
+    void (*setup)() = nullptr;
+    void (*loop)() = nullptr;
+    void (*tc0_handler)() = nullptr;
+};
+void set_firmware_entry_points(const FirmwareEntryPoints& entries);
+
 // ---- Pins ----------------------------------------------------------------
 
 constexpr uint32_t kPinCount = 64;
@@ -85,17 +95,17 @@ void set_analog_voltage(uint32_t pin, double volts);
 // UART port numbers as in the firmware: Serial0 = 0, Serial1 = 1, Serial3 = 3.
 // A peer is the device on the other end of the line driver.
 class UartPeer {
-public:
+  public:
     virtual ~UartPeer() = default;
     // A byte the station sent, at the moment its stop bit ends.
     virtual void on_byte_from_station(uint8_t byte) = 0;
 };
 
 struct UartStatus {
-    bool open;           // begin() called and not end()ed
-    uint32_t baud;       // rate the port was opened with
-    bool driver_enabled; // its line-driver disable pin is low
-    uint32_t lost;       // received bytes lost to a full buffer or a closed port
+    bool open;            // begin() called and not end()ed
+    uint32_t baud;        // rate the port was opened with
+    bool driver_enabled;  // its line-driver disable pin is low
+    uint32_t lost;        // received bytes lost to a full buffer or a closed port
 };
 
 // The line-driver disable pin of each port (1 = off).
@@ -122,6 +132,15 @@ void on_usb_output(std::function<void(const uint8_t* data, size_t size)> callbac
 // ---- Watchdog --------------------------------------------------------------
 
 bool watchdog_enabled();
+// True once the watchdog expired while firmware code was called straight
+// from a test (no firmware thread to restart); cleared by reset_machine.
+bool watchdog_expired_outside_run();
+
+// ---- Timer -------------------------------------------------------------------
+
+// TC0 interrupts run (compare matches delivered to the handler) since
+// reset_machine.
+uint64_t tc0_interrupt_count();
 
 }  // namespace host
 
@@ -132,7 +151,7 @@ namespace host {
 // A device on the I2C bus. The bus calls it only while it is attached and
 // present; an absent device (or an address with none) is not acknowledged.
 class I2cDevice {
-public:
+  public:
     virtual ~I2cDevice() = default;
     // False while the device is switched off or busy: its address is not
     // acknowledged.

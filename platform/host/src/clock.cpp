@@ -1,0 +1,241 @@
+// The virtual clock, the event list and the one place where time moves:
+// advance_to runs due ticks, events and the watchdog in time order.
+#include <Arduino.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "machine_internal.h"
+
+namespace host {
+namespace internal {
+
+Micros g_now = 0;
+bool g_dispatching = false;
+bool g_io_activity = false;
+
+namespace {
+
+struct EventList {
+    // Keyed by (time, id): ids grow, so equal times keep scheduling order.
+    std::map<std::pair<Micros, EventId>, std::function<void()>> by_time;
+    std::unordered_map<EventId, Micros> time_of;
+    EventId last_id = 0;
+};
+
+EventList& events() {
+    static EventList list;
+    return list;
+}
+
+Micros g_next_event = kNever;
+
+void refresh_next_event() {
+    const EventList& list = events();
+    g_next_event = list.by_time.empty() ? kNever : list.by_time.begin()->first.first;
+}
+
+bool g_realtime = false;
+std::chrono::steady_clock::time_point g_wall_anchor;
+Micros g_virtual_anchor = 0;
+
+// In real-time mode, holds the clock back until the wall clock reaches `t`.
+void pace(Micros t) {
+    if (!g_realtime || t <= g_virtual_anchor) {
+        return;
+    }
+    const auto due = g_wall_anchor + std::chrono::microseconds(t - g_virtual_anchor);
+    // Sleeping costs far more than a microsecond; only sleep when well ahead.
+    if (due - std::chrono::steady_clock::now() > std::chrono::microseconds(200)) {
+        std::this_thread::sleep_until(due);
+    }
+}
+
+void set_now(Micros t) {
+    if (t > g_now) {
+        pace(t);
+        g_now = t;
+    }
+}
+
+void run_first_event() {
+    EventList& list = events();
+    auto first = list.by_time.begin();
+    set_now(first->first.first);
+    std::function<void()> action = std::move(first->second);
+    list.time_of.erase(first->first.second);
+    list.by_time.erase(first);
+    refresh_next_event();
+    g_dispatching = true;
+    action();
+    g_dispatching = false;
+}
+
+}  // namespace
+
+Micros next_event_time() {
+    return g_next_event;
+}
+
+void clear_events() {
+    EventList& list = events();
+    list.by_time.clear();
+    list.time_of.clear();
+    refresh_next_event();
+}
+
+void reset_clock() {
+    g_now = 0;
+    g_realtime = false;
+    g_dispatching = false;
+    g_io_activity = false;
+}
+
+void advance_to(Micros target, bool wake_on_resume) {
+    if (g_dispatching) {
+        // Inside an interrupt or an event: time passes, nothing else happens.
+        if (target > g_now) {
+            g_now = target;
+        }
+        return;
+    }
+    const bool firmware = on_firmware_thread();
+    for (;;) {
+        if (firmware) {
+            take_pending_jump();
+        }
+        Micros limit = target;
+        bool pause_at_limit = false;
+        if (firmware && target > g_run_limit) {
+            limit = g_run_limit;
+            pause_at_limit = true;
+        }
+        const Micros tick = g_next_tick;
+        const Micros event = g_next_event;
+        const Micros watchdog = g_watchdog_deadline;
+        Micros next = tick < event ? tick : event;
+        if (watchdog < next) {
+            next = watchdog;
+        }
+        if (next <= limit) {
+            if (next == tick) {
+                set_now(tick);
+                fire_tick(limit);
+            } else if (next == event) {
+                run_first_event();
+            } else {
+                set_now(watchdog);
+                if (firmware) {
+                    request_watchdog_restart();
+                } else {
+                    watchdog_expired_outside();
+                }
+            }
+            if (!firmware && host_advance_interrupted()) {
+                return;
+            }
+            continue;
+        }
+        set_now(limit);
+        if (!pause_at_limit) {
+            return;
+        }
+        pause_firmware();
+        if (wake_on_resume) {
+            take_pending_jump();
+            return;
+        }
+    }
+}
+
+void wait_for_interrupt() {
+    if (g_dispatching) {
+        return;
+    }
+    Micros wake = g_next_event;
+    if (tick_interrupt_enabled() && g_next_tick < wake) {
+        wake = g_next_tick;
+    }
+    if (g_watchdog_deadline < wake) {
+        wake = g_watchdog_deadline;
+    }
+    if (wake != kNever) {
+        advance_to(wake > g_now ? wake : g_now, true);
+        return;
+    }
+    if (!on_firmware_thread()) {
+        // Called straight from a test: no run to wait for.
+        return;
+    }
+    // Nothing can wake the station: sleep to the end of the run; whatever the
+    // host does before the next run counts as the wake-up.
+    advance_to(g_run_limit);
+    pause_firmware();
+    take_pending_jump();
+}
+
+}  // namespace internal
+
+using internal::g_now;
+
+Micros now() {
+    return g_now;
+}
+
+EventId schedule_at(Micros when, std::function<void()> action) {
+    internal::EventList& list = internal::events();
+    const Micros at = when > g_now ? when : g_now;
+    const EventId id = ++list.last_id;
+    list.by_time.emplace(std::make_pair(at, id), std::move(action));
+    list.time_of.emplace(id, at);
+    internal::refresh_next_event();
+    return id;
+}
+
+EventId schedule_in(Micros delay, std::function<void()> action) {
+    return schedule_at(g_now + delay, std::move(action));
+}
+
+void cancel(EventId id) {
+    internal::EventList& list = internal::events();
+    const auto found = list.time_of.find(id);
+    if (found == list.time_of.end()) {
+        return;
+    }
+    list.by_time.erase(std::make_pair(found->second, id));
+    list.time_of.erase(found);
+    internal::refresh_next_event();
+}
+
+void set_realtime(bool on) {
+    internal::g_realtime = on;
+    internal::g_wall_anchor = std::chrono::steady_clock::now();
+    internal::g_virtual_anchor = g_now;
+}
+
+}  // namespace host
+
+// ---- The firmware's view of time -------------------------------------------
+
+uint32_t millis() {
+    host::internal::platform_call();
+    return static_cast<uint32_t>(host::internal::g_now / 1000);
+}
+
+uint32_t micros() {
+    host::internal::platform_call();
+    return static_cast<uint32_t>(host::internal::g_now);
+}
+
+void delay(uint32_t ms) {
+    host::internal::platform_call();
+    host::internal::advance_to(host::internal::g_now + ms * host::kMillisecond);
+}
+
+void __WFI() {
+    host::internal::platform_call();
+    host::internal::wait_for_interrupt();
+}

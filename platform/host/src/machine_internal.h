@@ -1,0 +1,110 @@
+// What the host platform's parts share among themselves: the clock's
+// advance, the firmware thread's state and each peripheral model's hooks into
+// them. Nothing here is visible to the firmware, the simulator or tests.
+#pragma once
+
+#include <cstdint>
+
+#include "host/machine.h"
+
+namespace host {
+namespace internal {
+
+constexpr Micros kNever = UINT64_MAX;
+
+// ---- Clock and events (clock.cpp) -----------------------------------------
+
+extern Micros g_now;
+// True while a tick handler or an event runs: platform calls then cost time
+// but dispatch nothing (interrupts and events never nest).
+extern bool g_dispatching;
+// Set by any UART/USB byte the firmware reads or writes; the firmware
+// thread clears it before each loop pass and sleeps after an idle one.
+extern bool g_io_activity;
+
+// Moves the clock to `target`, running in time order every due tick, event
+// and watchdog expiry on the way. On the firmware thread it pauses at the
+// run limit; with `wake_on_resume` it returns right after such a pause.
+void advance_to(Micros target, bool wake_on_resume = false);
+// The cost of one platform call made by the firmware.
+inline void platform_call() {
+    advance_to(g_now + kCallCost);
+}
+// Sleeps until the next interrupt, event or watchdog expiry; with nothing
+// that can wake the station, until the end of the current run.
+void wait_for_interrupt();
+// Time of the earliest event on the list, or kNever.
+Micros next_event_time();
+// Empties the event list (machine reset).
+void clear_events();
+// Puts the clock back to 0 and ends real-time pacing (machine reset).
+void reset_clock();
+
+// ---- Firmware thread (firmware_thread.cpp) --------------------------------
+
+bool on_firmware_thread();
+// Clock value at which the firmware thread pauses in the current run.
+extern Micros g_run_limit;
+// Hands control back to run_until and waits for the next run.
+void pause_firmware();
+// Leaves the firmware wherever it is if a stop or restart is pending (jumps
+// to the top of the firmware thread; called only on that thread).
+void take_pending_jump();
+// The watchdog expired on the firmware thread: restart the station.
+void request_watchdog_restart();
+// The firmware's tick handler (or a test's replacement), or nullptr.
+void (*tc0_handler())();
+// True when run_until's advance without power must stop because an event
+// switched the station on.
+bool host_advance_interrupted();
+
+// ---- Station records (records.cpp) ----------------------------------------
+
+// Puts every STATION_STATE record back to its power-up bytes.
+void restore_station_records();
+
+// ---- Peripheral models: power-up state and machine reset -------------------
+
+// Timer, clock generator and interrupt controller (timer.cpp).
+void timer_power_up();
+// Time of the next TC0 compare match while the counter runs, or kNever.
+extern Micros g_next_tick;
+// True when a compare match would run the TC0 interrupt.
+bool tick_interrupt_enabled();
+// Handles the compare match at g_next_tick: with the interrupt enabled it
+// runs one tick; without it, it only accounts for every match up to `limit`.
+void fire_tick(Micros limit);
+void timer_machine_reset();
+
+// Watchdog (watchdog.cpp).
+extern Micros g_watchdog_deadline;  // kNever while disabled
+void watchdog_power_up();
+// The deadline was reached outside a firmware run: noted, period restarted.
+void watchdog_expired_outside();
+void watchdog_machine_reset();
+
+// Pins and converter (pins.cpp). Power-up: every pin an input, latches low.
+void pins_power_up();
+void pins_machine_reset();
+// True unless the port's line-driver disable pin is driven high.
+bool uart_driver_enabled(uint8_t port);
+
+void uart_power_up();
+void uart_machine_reset();
+void usb_power_up();
+void usb_machine_reset();
+void i2c_power_up();
+void i2c_machine_reset();
+
+// Every peripheral model to its power-up state, as after a reset of the chip.
+inline void peripherals_power_up() {
+    pins_power_up();
+    uart_power_up();
+    usb_power_up();
+    i2c_power_up();
+    timer_power_up();
+    watchdog_power_up();
+}
+
+}  // namespace internal
+}  // namespace host

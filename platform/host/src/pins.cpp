@@ -1,0 +1,182 @@
+// Logical pins as the port controller has them: a direction, an output
+// latch (which on an input selects the pull direction) and a pull enable;
+// and the analog-to-digital converter against the 3.3 V reference.
+#include <Arduino.h>
+
+#include <cmath>
+
+#include "machine_internal.h"
+
+namespace host {
+namespace internal {
+namespace {
+
+enum class Pull : uint8_t { none, up, down };
+
+struct Pin {
+    uint32_t mode = INPUT;
+    uint8_t latch = 0;
+    Pull pull = Pull::none;
+    int external = -1;  // level an outside circuit drives, -1 for none
+    double volts = 0.0;
+};
+
+Pin g_pins[kPinCount];
+int g_adc_bits = 10;
+std::function<void(uint32_t, int)> g_on_output_change;
+
+constexpr double kReferenceVolts = 3.3;
+
+int driven_level(const Pin& pin) {
+    return pin.mode == OUTPUT ? pin.latch : -1;
+}
+
+// Runs `change` on the pin and tells the listener if its driven level moved.
+template <typename Change>
+void update(uint32_t index, Change change) {
+    Pin& pin = g_pins[index];
+    const int before = driven_level(pin);
+    change(pin);
+    const int after = driven_level(pin);
+    if (after != before && g_on_output_change) {
+        g_on_output_change(index, after);
+    }
+}
+
+}  // namespace
+
+void pins_power_up() {
+    for (uint32_t i = 0; i < kPinCount; ++i) {
+        update(i, [](Pin& pin) {
+            pin.mode = INPUT;
+            pin.latch = 0;
+            pin.pull = Pull::none;
+        });
+    }
+    g_adc_bits = 10;
+}
+
+void pins_machine_reset() {
+    g_on_output_change = nullptr;
+    for (Pin& pin : g_pins) {
+        pin.external = -1;
+        pin.volts = 0.0;
+    }
+}
+
+bool uart_driver_enabled(uint8_t port) {
+    const uint32_t pin = uart_disable_pin(port);
+    return pin >= kPinCount || driven_level(g_pins[pin]) != 1;
+}
+
+}  // namespace internal
+
+using internal::g_pins;
+
+void set_input_level(uint32_t pin, int level) {
+    if (pin < kPinCount) {
+        g_pins[pin].external = level < 0 ? -1 : (level != 0 ? 1 : 0);
+    }
+}
+
+int output_level(uint32_t pin) {
+    return pin < kPinCount ? internal::driven_level(g_pins[pin]) : -1;
+}
+
+uint32_t pin_mode(uint32_t pin) {
+    return pin < kPinCount ? g_pins[pin].mode : INPUT;
+}
+
+void on_output_change(std::function<void(uint32_t pin, int level)> callback) {
+    internal::g_on_output_change = std::move(callback);
+}
+
+void set_analog_voltage(uint32_t pin, double volts) {
+    if (pin < kPinCount) {
+        g_pins[pin].volts = volts;
+    }
+}
+
+}  // namespace host
+
+using host::internal::Pin;
+using host::internal::Pull;
+
+void pinMode(uint32_t pin, uint32_t mode) {
+    host::internal::platform_call();
+    if (pin >= host::kPinCount) {
+        return;
+    }
+    host::internal::update(pin, [mode](Pin& p) {
+        p.mode = mode;
+        switch (mode) {
+            case INPUT_PULLUP:
+                p.pull = Pull::up;
+                p.latch = 1;
+                break;
+            case INPUT_PULLDOWN:
+                p.pull = Pull::down;
+                p.latch = 0;
+                break;
+            case INPUT:
+            case INPUT_ANALOG:
+                p.pull = Pull::none;
+                break;
+            default:
+                break;
+        }
+    });
+}
+
+void digitalWrite(uint32_t pin, uint32_t level) {
+    host::internal::platform_call();
+    if (pin >= host::kPinCount) {
+        return;
+    }
+    host::internal::update(pin, [level](Pin& p) {
+        p.latch = level != LOW ? 1 : 0;
+        // On an input the latch chooses the pull, as on the chip.
+        if (p.mode == INPUT || p.mode == INPUT_PULLUP || p.mode == INPUT_PULLDOWN) {
+            p.pull = p.latch != 0 ? Pull::up : Pull::down;
+        }
+    });
+}
+
+int digitalRead(uint32_t pin) {
+    host::internal::platform_call();
+    if (pin >= host::kPinCount) {
+        return LOW;
+    }
+    const Pin& p = host::internal::g_pins[pin];
+    switch (p.mode) {
+        case OUTPUT:
+            return p.latch;
+        case INPUT_ANALOG:
+            return LOW;  // the digital input buffer is off
+        default:
+            if (p.external >= 0) {
+                return p.external;
+            }
+            return p.pull == Pull::up ? HIGH : LOW;
+    }
+}
+
+void analogReadResolution(int bits) {
+    host::internal::platform_call();
+    host::internal::g_adc_bits = bits < 1 ? 1 : (bits > 16 ? 16 : bits);
+}
+
+int analogRead(uint32_t pin) {
+    host::internal::platform_call();
+    if (pin >= host::kPinCount) {
+        return 0;
+    }
+    const int full_scale = (1 << host::internal::g_adc_bits) - 1;
+    const double counts =
+        std::nearbyint(host::internal::g_pins[pin].volts / host::internal::kReferenceVolts *
+                       (1 << host::internal::g_adc_bits));
+    if (!(counts > 0.0)) {
+        return 0;
+    }
+    return counts >= full_scale ? full_scale : static_cast<int>(counts);
+}

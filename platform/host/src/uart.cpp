@@ -1,0 +1,244 @@
+// The three UARTs and the wires to their peers. A byte takes ten bit times
+// on the line in either direction; the station's transmitter queues 64
+// bytes, its receiver buffers 512.
+#include <Arduino.h>
+
+#include <deque>
+#include <string>
+
+#include "machine_internal.h"
+
+Uart Serial0(0);
+Uart Serial1(1);
+Uart Serial3(3);
+
+namespace host {
+namespace internal {
+namespace {
+
+constexpr size_t kPorts = 4;
+constexpr size_t kReceiveBuffer = 512;
+constexpr size_t kTransmitQueue = 64;
+constexpr uint64_t kBitsPerByte = 10;
+
+// Back-to-back bytes on one line: byte k of a run ends at start + k byte
+// times, rounded up to the microsecond, so long runs keep the exact rate.
+struct LineRun {
+    Micros start = 0;
+    uint64_t bytes = 0;
+    uint32_t baud = 0;
+    Micros free_at = 0;
+
+    Micros append(Micros now, uint32_t rate) {
+        if (free_at <= now || rate != baud) {
+            start = free_at > now ? free_at : now;
+            bytes = 0;
+            baud = rate;
+        }
+        ++bytes;
+        free_at = start + (bytes * kBitsPerByte * kSecond + baud - 1) / baud;
+        return free_at;
+    }
+};
+
+struct Port {
+    bool open = false;
+    uint32_t baud = 0;
+    std::deque<uint8_t> received;
+    uint32_t lost = 0;
+    UartPeer* peer = nullptr;
+    LineRun to_peer;
+    std::deque<Micros> in_transmitter;  // end times of bytes not yet sent
+    uint64_t generation = 0;            // bumps when the port is reset
+    LineRun from_peer;
+};
+
+Port g_ports[kPorts];
+
+Port* port_at(uint8_t port) {
+    return port < kPorts && uart_disable_pin(port) < kPinCount ? &g_ports[port] : nullptr;
+}
+
+// Closes the port and forgets whatever it held or was sending.
+void reset_port(Port& p) {
+    p.open = false;
+    p.baud = 0;
+    p.received.clear();
+    p.in_transmitter.clear();
+    p.to_peer = LineRun{};
+    ++p.generation;
+}
+
+void open_port(Port& p, uint32_t baud) {
+    reset_port(p);
+    p.open = baud != 0;
+    p.baud = baud;
+}
+
+void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
+    Port& p = g_ports[port];
+    if (!p.open || p.baud != baud || !uart_driver_enabled(port) ||
+        p.received.size() >= kReceiveBuffer) {
+        ++p.lost;
+        return;
+    }
+    p.received.push_back(byte);
+}
+
+void drop_sent(Port& p) {
+    while (!p.in_transmitter.empty() && p.in_transmitter.front() <= g_now) {
+        p.in_transmitter.pop_front();
+    }
+}
+
+// Puts one byte in the transmitter, waiting while its queue is full.
+void transmit(uint8_t port, uint8_t byte) {
+    Port& p = g_ports[port];
+    drop_sent(p);
+    while (p.in_transmitter.size() >= kTransmitQueue) {
+        advance_to(p.in_transmitter.front());
+        if (!p.open) {
+            return;  // closed while waiting (from an interrupt)
+        }
+        drop_sent(p);
+    }
+    const Micros done = p.to_peer.append(g_now, p.baud);
+    p.in_transmitter.push_back(done);
+    const uint64_t generation = p.generation;
+    const bool driver_on = uart_driver_enabled(port);
+    schedule_at(done, [port, byte, generation, driver_on] {
+        Port& q = g_ports[port];
+        if (q.generation == generation && driver_on && uart_driver_enabled(port) &&
+            q.peer != nullptr) {
+            q.peer->on_byte_from_station(byte);
+        }
+    });
+}
+
+}  // namespace
+
+void uart_power_up() {
+    for (Port& p : g_ports) {
+        reset_port(p);
+    }
+}
+
+void uart_machine_reset() {
+    for (Port& p : g_ports) {
+        reset_port(p);
+        p.lost = 0;
+        p.peer = nullptr;
+        p.from_peer = LineRun{};
+    }
+}
+
+}  // namespace internal
+
+uint32_t uart_disable_pin(uint8_t port) {
+    switch (port) {
+        case 0:
+            return 10;
+        case 1:
+            return 42;
+        case 3:
+            return 29;
+        default:
+            return kPinCount;
+    }
+}
+
+void attach_uart_peer(uint8_t port, UartPeer* peer) {
+    if (internal::Port* p = internal::port_at(port)) {
+        p->peer = peer;
+    }
+}
+
+void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud) {
+    internal::Port* p = internal::port_at(port);
+    if (p == nullptr || baud == 0) {
+        return;
+    }
+    for (size_t i = 0; i < size; ++i) {
+        const Micros at = p->from_peer.append(internal::g_now, baud);
+        const uint8_t byte = data[i];
+        schedule_at(at, [port, byte, baud] { internal::arrive(port, byte, baud); });
+    }
+}
+
+void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud) {
+    uart_peer_send(port, reinterpret_cast<const uint8_t*>(text.data()), text.size(), baud);
+}
+
+UartStatus uart_status(uint8_t port) {
+    const internal::Port* p = internal::port_at(port);
+    if (p == nullptr) {
+        return UartStatus{false, 0, false, 0};
+    }
+    return UartStatus{p->open, p->baud, internal::uart_driver_enabled(port), p->lost};
+}
+
+}  // namespace host
+
+using host::internal::g_ports;
+using host::internal::platform_call;
+
+void Uart::begin(uint32_t baud) {
+    platform_call();
+    if (host::internal::Port* p = host::internal::port_at(port_)) {
+        host::internal::open_port(*p, baud);
+    }
+}
+
+void Uart::end() {
+    platform_call();
+    if (host::internal::Port* p = host::internal::port_at(port_)) {
+        host::internal::reset_port(*p);
+    }
+}
+
+void Uart::flush() {
+    platform_call();
+    host::internal::Port* p = host::internal::port_at(port_);
+    if (p == nullptr || !p->open || p->in_transmitter.empty()) {
+        return;
+    }
+    host::internal::advance_to(p->in_transmitter.back());
+    host::internal::drop_sent(*p);
+}
+
+int Uart::available() {
+    platform_call();
+    const host::internal::Port* p = host::internal::port_at(port_);
+    return p != nullptr ? static_cast<int>(p->received.size()) : 0;
+}
+
+int Uart::read() {
+    platform_call();
+    host::internal::Port* p = host::internal::port_at(port_);
+    if (p == nullptr || p->received.empty()) {
+        return -1;
+    }
+    const uint8_t byte = p->received.front();
+    p->received.pop_front();
+    host::internal::g_io_activity = true;
+    return byte;
+}
+
+size_t Uart::write(uint8_t byte) {
+    return write(&byte, 1);
+}
+
+size_t Uart::write(const uint8_t* buffer, size_t size) {
+    platform_call();
+    host::internal::Port* p = host::internal::port_at(port_);
+    if (p == nullptr || !p->open) {
+        return 0;
+    }
+    host::internal::g_io_activity = true;
+    size_t sent = 0;
+    while (sent < size && p->open) {
+        host::internal::transmit(port_, buffer[sent]);
+        ++sent;
+    }
+    return sent;
+}
