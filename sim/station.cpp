@@ -1,6 +1,17 @@
 #include "station.h"
 
+// The platform refers to the station's entry points only weakly, so that
+// tests of single firmware units link without them. A simulated station must
+// have them: referring to them here brings them in from the firmware library.
+void setup();
+void loop();
+
 namespace sim {
+namespace {
+
+__attribute__((used)) void (*const kFirmwareEntryPoints[])() = {setup, loop};
+
+}  // namespace
 
 void attach_default_devices(const Options& options) {
     // The device models are attached here, each keeping its files under
