@@ -16,6 +16,8 @@ namespace internal {
 Micros g_now = 0;
 bool g_dispatching = false;
 bool g_io_activity = false;
+Micros g_next_event = kNever;
+bool g_realtime = false;
 
 namespace {
 
@@ -31,14 +33,11 @@ EventList& events() {
     return list;
 }
 
-Micros g_next_event = kNever;
-
 void refresh_next_event() {
     const EventList& list = events();
     g_next_event = list.by_time.empty() ? kNever : list.by_time.begin()->first.first;
 }
 
-bool g_realtime = false;
 std::chrono::steady_clock::time_point g_wall_anchor;
 Micros g_virtual_anchor = 0;
 
@@ -94,7 +93,7 @@ void reset_clock() {
     g_io_activity = false;
 }
 
-void advance_to(Micros target, bool wake_on_resume) {
+void advance_slowly(Micros target, bool wake_on_resume) {
     if (g_dispatching) {
         // Inside an interrupt or an event: time passes, nothing else happens.
         if (target > g_now) {

@@ -20,6 +20,7 @@ namespace host {
 namespace internal {
 
 Micros g_run_limit = 0;
+Micros g_fast_limit = kNever;
 
 namespace {
 
@@ -293,9 +294,11 @@ void run_until(Micros until) {
                         return;
                     }
                     g_run_limit = until;
+                    g_fast_limit = until;
                     g_firmware_turn = true;
                     c.turn_changed.notify_all();
                     c.turn_changed.wait(lock, [] { return !g_firmware_turn; });
+                    g_fast_limit = kNever;
                 }
                 exited = g_thread_exited;
             }

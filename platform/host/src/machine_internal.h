@@ -25,7 +25,27 @@ extern bool g_io_activity;
 // Moves the clock to `target`, running in time order every due tick, event
 // and watchdog expiry on the way. On the firmware thread it pauses at the
 // run limit; with `wake_on_resume` it returns right after such a pause.
-void advance_to(Micros target, bool wake_on_resume = false);
+void advance_slowly(Micros target, bool wake_on_resume);
+
+// What the common case needs to know: nothing due before these.
+extern Micros g_next_event;
+extern Micros g_next_tick;
+extern Micros g_watchdog_deadline;
+// The run limit while the firmware thread runs, kNever while the host does.
+extern Micros g_fast_limit;
+extern bool g_realtime;
+
+inline void advance_to(Micros target, bool wake_on_resume = false) {
+    // Most calls cross nothing: no tick, event, expiry or run limit.
+    if (target < g_next_tick && target < g_next_event && target < g_watchdog_deadline &&
+        target <= g_fast_limit && !g_realtime) {
+        if (target > g_now) {
+            g_now = target;
+        }
+        return;
+    }
+    advance_slowly(target, wake_on_resume);
+}
 // The cost of one platform call made by the firmware.
 inline void platform_call() {
     advance_to(g_now + kCallCost);
@@ -67,8 +87,8 @@ void restore_station_records();
 
 // Timer, clock generator and interrupt controller (timer.cpp).
 void timer_power_up();
-// Time of the next TC0 compare match while the counter runs, or kNever.
-extern Micros g_next_tick;
+// g_next_tick: time of the next TC0 compare match while the counter runs,
+// or kNever (declared above).
 // True when a compare match would run the TC0 interrupt.
 bool tick_interrupt_enabled();
 // Handles the compare match at g_next_tick: with the interrupt enabled it
@@ -77,7 +97,7 @@ void fire_tick(Micros limit);
 void timer_machine_reset();
 
 // Watchdog (watchdog.cpp).
-extern Micros g_watchdog_deadline;  // kNever while disabled
+// g_watchdog_deadline: kNever while disabled (declared above).
 void watchdog_power_up();
 // The deadline was reached outside a firmware run: noted, period restarted.
 void watchdog_expired_outside();
