@@ -25,7 +25,9 @@ using EventId = uint64_t;
 // between firmware platform calls. Events at the same time run in the order
 // they were scheduled.
 EventId schedule_at(Micros when, std::function<void()> action);
+// schedule_at(now() + delay, action).
 EventId schedule_in(Micros delay, std::function<void()> action);
+// Drops a scheduled event that has not run yet; unknown ids are ignored.
 void cancel(EventId id);
 
 // Cost in virtual time of one platform call made by the firmware.
@@ -44,8 +46,10 @@ void power_on();
 // Stops the firmware wherever it is; the records return to their power-up
 // values at the next power_on. Devices keep their state.
 void power_off();
-// power_off then power_on; counted as a restart.
+// power_off then power_on; counted as a restart. Called from an event
+// during a run, it restarts the firmware at the event's time.
 void power_cycle();
+// True between power_on and power_off.
 bool powered();
 
 // Lets the firmware run until the clock reaches `until` (or for `duration`).
@@ -111,12 +115,14 @@ struct UartStatus {
 // The line-driver disable pin of each port (1 = off).
 uint32_t uart_disable_pin(uint8_t port);
 
+// Connects the device on a port's line (nullptr disconnects).
 void attach_uart_peer(uint8_t port, UartPeer* peer);
 // Sends bytes from the peer at `baud`, one after the other at the bit time
 // (10 bits a byte), starting when the line is free. Bytes arrive only while
 // the port is open at the same baud rate with its driver enabled.
 void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud);
 void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud);
+// The port as the station has set it up (all zero for an unknown port).
 UartStatus uart_status(uint8_t port);
 
 // ---- USB CDC port -------------------------------------------------------
@@ -131,6 +137,7 @@ void on_usb_output(std::function<void(const uint8_t* data, size_t size)> callbac
 
 // ---- Watchdog --------------------------------------------------------------
 
+// True between sodaq_wdt_enable and sodaq_wdt_disable (or a restart).
 bool watchdog_enabled();
 // True once the watchdog expired while firmware code was called straight
 // from a test (no firmware thread to restart); cleared by reset_machine.
