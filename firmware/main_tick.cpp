@@ -111,12 +111,14 @@ static void antirrebote_entrada(uint8_t i, uint8_t cnivel, uint16_t& pcontador, 
         }
         return;
     }
-    // The pin has held the level for more than the debounce time.
-    const uint8_t creposo_opuesto = cnivel == HIGH ? 1 : 0;
-    if (creposo == creposo_opuesto && cestado == 0) {
+    // The pin has held the level for more than the debounce time: the input
+    // is active at the configured level and inactive at the other one.
+    const uint8_t cnivel_pin = cnivel == HIGH ? 1 : 0;
+    const uint8_t cotro_nivel = cnivel == HIGH ? 0 : 1;
+    if (creposo == cnivel_pin && cestado == 0) {
         cestado = cfuncion == 1 ? 0x81 : 1;
         pcontador = 0;
-    } else if (creposo == (cnivel == HIGH ? 0 : 1) && cestado != 0) {
+    } else if (creposo == cotro_nivel && cestado != 0) {
         if (cfuncion == 2 || cestado == 1) {
             cestado = 0;
             pcontador = 0;

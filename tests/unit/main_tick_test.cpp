@@ -140,14 +140,16 @@ class InputTest : public FirmwareTest {
     }
 };
 
+// An input is active while its pin holds the configured level R
+// (cestado_en_reposo_entrada_externa) and inactive at the other level.
 TEST_F(InputTest, ZeroDebounceTimeStillNeedsTwoSamples) {
-    configure(0, 2, 1, 0);  // rest level high: active when the pin goes low
-    host::set_input_level(kInputPins[0], 0);
+    configure(0, 2, 1, 0);
+    host::set_input_level(kInputPins[0], 1);
     samples(1);
     EXPECT_EQ(0, ktr09.cestados_entradas_externas[0]);
     samples(1);
     EXPECT_EQ(1, ktr09.cestados_entradas_externas[0]);
-    host::set_input_level(kInputPins[0], 1);
+    host::set_input_level(kInputPins[0], 0);
     samples(1);
     EXPECT_EQ(1, ktr09.cestados_entradas_externas[0]);
     samples(1);
@@ -155,28 +157,34 @@ TEST_F(InputTest, ZeroDebounceTimeStillNeedsTwoSamples) {
 }
 
 TEST_F(InputTest, ActivationTakesMoreThanTheDebounceTime) {
-    configure(1, 2, 0, 5);  // rest level low: active when the pin goes high
-    host::set_input_level(kInputPins[1], 0);
-    samples(3);
+    configure(1, 2, 0, 5);  // active while the pin reads low
     host::set_input_level(kInputPins[1], 1);
+    samples(3);
+    // The counter must first climb past T: T + 2 samples, as two for T = 0.
+    host::set_input_level(kInputPins[1], 0);
     samples(6);
     EXPECT_EQ(0, ktr09.cestados_entradas_externas[1]);
     samples(1);
     EXPECT_EQ(1, ktr09.cestados_entradas_externas[1]);
-    // A short return to rest does not count.
-    host::set_input_level(kInputPins[1], 0);
-    samples(4);
+    // A short return to the other level does not count.
     host::set_input_level(kInputPins[1], 1);
     samples(4);
+    host::set_input_level(kInputPins[1], 0);
+    samples(4);
     EXPECT_EQ(1, ktr09.cestados_entradas_externas[1]);
+    host::set_input_level(kInputPins[1], 1);
+    samples(6);
+    EXPECT_EQ(1, ktr09.cestados_entradas_externas[1]);
+    samples(1);
+    EXPECT_EQ(0, ktr09.cestados_entradas_externas[1]);
 }
 
 TEST_F(InputTest, LatchedEventSurvivesRestUntilAcknowledged) {
     configure(2, 1, 1, 1);
-    host::set_input_level(kInputPins[2], 0);
+    host::set_input_level(kInputPins[2], 1);
     samples(3);
     EXPECT_EQ(0x81, ktr09.cestados_entradas_externas[2]);
-    host::set_input_level(kInputPins[2], 1);
+    host::set_input_level(kInputPins[2], 0);
     samples(20);
     EXPECT_EQ(0x81, ktr09.cestados_entradas_externas[2]) << "rest level cleared a latched event";
     ktr09.cestados_entradas_externas[2] = 1;  // acknowledged
