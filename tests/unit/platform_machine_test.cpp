@@ -72,6 +72,15 @@ void watchdog_setup() {
     sodaq_wdt_enable(WDT_PERIOD_1X);
 }
 
+// Opens the ports only at the first power-up, so a restart shows them closed.
+void ports_once_setup() {
+    watchdog_setup();
+    if (g_setups.size() == 1) {
+        Serial1.begin(9600);
+        SerialUSB.begin(115200);
+    }
+}
+
 void halting_setup() {
     counting_setup();
     sodaq_wdt_enable(WDT_PERIOD_1X);
@@ -262,6 +271,24 @@ TEST_F(MachineTest, RestartPutsThePlatformBackToItsPowerUpState) {
     EXPECT_EQ((std::vector<int>{0, 1, -1, 0, 1}), levels);
     ASSERT_EQ(5u, led.size());
     EXPECT_EQ(host::last_restart_time(), led[2].first);
+}
+
+TEST_F(MachineTest, RestartClosesThePortsAndEmptiesTheirBuffers) {
+    use(&ports_once_setup, &feeding_loop);
+    host::power_on();
+    host::run_for(100 * host::kMillisecond);
+    host::uart_peer_send(1, "kept?", 9600);
+    host::usb_send("typed");
+    host::run_for(100 * host::kMillisecond);
+    ASSERT_TRUE(host::uart_status(1).open);
+    ASSERT_EQ(5, SerialUSB.available());
+    g_feed = false;
+    host::run_for(1500 * host::kMillisecond);
+    ASSERT_EQ(1u, host::restart_count());
+    EXPECT_FALSE(host::uart_status(1).open);
+    // Reopening the USB port keeps what it holds, so this shows the restart.
+    SerialUSB.begin(115200);
+    EXPECT_EQ(0, SerialUSB.available());
 }
 
 TEST_F(MachineTest, PowerOffStopsTheFirmwareAndPowerOnStartsItAfresh) {
