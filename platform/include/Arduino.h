@@ -48,7 +48,7 @@ void __WFI();
 
 // Text and number output with the Arduino print semantics.
 class Print {
-public:
+  public:
     virtual ~Print() = default;
     virtual size_t write(uint8_t byte) = 0;
     virtual size_t write(const uint8_t* buffer, size_t size);
@@ -75,14 +75,14 @@ public:
     size_t println(unsigned long value, int base = DEC);
     size_t println(double value, int decimals = 2);
 
-private:
+  private:
     size_t print_number(uint32_t value, int base);
     size_t print_float(double value, int decimals);
 };
 
 // A byte stream that can also be read.
 class Stream : public Print {
-public:
+  public:
     // Bytes waiting in the receive buffer.
     virtual int available() = 0;
     // Next received byte, or -1 when none is waiting.
@@ -93,7 +93,7 @@ public:
 // One of the board's UARTs. The receive buffer holds 512 bytes; bytes that
 // arrive while it is full are lost. Nothing moves while the port is closed.
 class Uart : public Stream {
-public:
+  public:
     explicit constexpr Uart(uint8_t port) : port_(port) {}
     void begin(uint32_t baud);
     void end();
@@ -105,13 +105,13 @@ public:
     size_t write(const uint8_t* buffer, size_t size) override;
     using Print::write;
 
-private:
+  private:
     uint8_t port_;
 };
 
 // The USB CDC device port.
 class USBSerial : public Stream {
-public:
+  public:
     void begin(uint32_t baud);
     int available() override;
     int read() override;

@@ -6,19 +6,19 @@
 
 // An open-file handle; 0 means no file is open.
 class File {
-public:
+  public:
     constexpr File() : handle_(0) {}
     bool isOpen() const { return handle_ != 0; }
 
-private:
+  private:
     uint8_t handle_;
 };
 
 // The mounted FAT volume.
 class SdFat {
-public:
+  public:
     constexpr SdFat() : mounted_(0) {}
 
-private:
+  private:
     uint8_t mounted_;
 };

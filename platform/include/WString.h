@@ -7,11 +7,13 @@
 #include <stdint.h>
 
 class String {
-public:
+  public:
     static constexpr size_t kCapacity = 63;
 
     constexpr String() : length_(0), text_{} {}
-    String(const char* text) : length_(0), text_{} { concat(text); }  // NOLINT: implicit as in Arduino
+    String(const char* text) : length_(0), text_{} {
+        concat(text);
+    }  // NOLINT: implicit as in Arduino
 
     String& operator=(const char* text) {
         length_ = 0;
@@ -51,7 +53,7 @@ public:
     }
     bool operator!=(const char* text) const { return !(*this == text); }
 
-private:
+  private:
     uint8_t length_;
     char text_[kCapacity + 1];
 };

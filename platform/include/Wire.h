@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 class TwoWire {
-public:
+  public:
     void begin();
     void end();
     // Starts collecting the bytes of a write to the 7-bit address.

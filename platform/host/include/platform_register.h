@@ -13,7 +13,7 @@ void register_written(void* cell, uint32_t written);
 
 template <typename T>
 class HostRegister {
-public:
+  public:
     constexpr HostRegister() : value_(0) {}
     HostRegister(const HostRegister&) = delete;
     HostRegister& operator=(const HostRegister&) = delete;
@@ -31,7 +31,7 @@ public:
     T raw() const { return value_; }
     void set_raw(T value) { value_ = value; }
 
-private:
+  private:
     T value_;
 };
 
