@@ -26,15 +26,15 @@ static_assert(sizeof(ktr09.cbuffer_rx) == 32 && sizeof(bufferRx) == 140, "USB bu
 static_assert(sizeof(sensor[0].cframe_rx_tide) == 920, "TIDELINK buffer");
 static_assert(sizeof(sensor[0].iair_pressure) == 19 * 2, "pressure history");
 
-STATION_STATE stais_t stais;
-STATION_STATE stconfiguracion_ais configuracion_ais;
-STATION_STATE stconfiguracion_ktr09 configuracion_ktr09;
-STATION_STATE stktr09 ktr09;
-STATION_STATE stshipras shipras;
-STATION_STATE stsensor sensor[2];
-STATION_STATE stconfiguracion_sensor configuracion_sensor[2];
-STATION_STATE strtc rtc;
-STATION_STATE stsd_t stsd;
+STATION_STATE stais_t stais{};
+STATION_STATE stconfiguracion_ais configuracion_ais{};
+STATION_STATE stconfiguracion_ktr09 configuracion_ktr09{};
+STATION_STATE stktr09 ktr09{};
+STATION_STATE stshipras shipras{};
+STATION_STATE stsensor sensor[2]{};
+STATION_STATE stconfiguracion_sensor configuracion_sensor[2]{};
+STATION_STATE strtc rtc{};
+STATION_STATE stsd_t stsd{};
 
 STATION_STATE volatile uint8_t cacciones_cada_10milisegundos;
 STATION_STATE volatile uint8_t cacciones_cada_100milisegundos;
@@ -70,7 +70,7 @@ STATION_STATE uint32_t dataStart;
 STATION_STATE char noName[12] = "NO NAME    ";
 STATION_STATE char fat16str[9] = "FAT16   ";
 STATION_STATE char fat32str[9] = "FAT32   ";
-STATION_STATE SdFat sd;
+STATION_STATE SdFat sd{};
 
 const char m_test[] = "TEST";
 const char m_settings[] = "SETTINGS";
