@@ -18,6 +18,7 @@ class File {
 class SdFat {
   public:
     constexpr SdFat() : mounted_(0) {}
+    bool mounted() const { return mounted_ != 0; }
 
   private:
     uint8_t mounted_;

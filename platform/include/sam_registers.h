@@ -91,7 +91,7 @@ constexpr uint32_t GCLK_PCHCTRL_CHEN = 1u << 6;
 constexpr uint32_t TC0_GCLK_ID = 27;
 
 // Interrupt controller.
-enum IRQn_Type : int { TC0_IRQn = 20 };
+enum IRQn_Type : int { TC0_IRQn = 17 };
 void NVIC_DisableIRQ(IRQn_Type irq);
 void NVIC_EnableIRQ(IRQn_Type irq);
 void NVIC_ClearPendingIRQ(IRQn_Type irq);
