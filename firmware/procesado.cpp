@@ -44,3 +44,28 @@ uint8_t verificar_trama(const unsigned char* bufferIn, uint8_t Longitud) {
 void Debug(const char* texto) {
     SerialUSB.println(texto);
 }
+
+uint32_t Extraer_Uint32(const unsigned char* vecSrc, uint8_t PosIni) {
+    uint32_t lvalor = 0;
+    for (uint8_t k = 4; k > 0; --k) {
+        lvalor = (lvalor << 8) | vecSrc[PosIni + k - 1];
+    }
+    return lvalor;
+}
+
+int32_t BytesToSignedInt32(const unsigned char* vecSrc, uint8_t PosIni) {
+    const uint32_t lpalabra = Extraer_Uint32(vecSrc, PosIni);
+    const int32_t lmagnitud = static_cast<int32_t>(lpalabra & 0x7FFFFFFF);
+    return (lpalabra & 0x80000000) != 0 ? -lmagnitud : lmagnitud;
+}
+
+void Extraer_Cadena(const unsigned char* vecSrc, uint8_t PosIni, uint8_t Longitud,
+                    unsigned char* vecDst) {
+    const uint8_t cmaximo = static_cast<uint8_t>(255 - PosIni);
+    if (Longitud > cmaximo) {
+        Longitud = cmaximo;
+    }
+    for (uint8_t i = 0; i < Longitud; ++i) {
+        vecDst[i] = vecSrc[PosIni + i];
+    }
+}

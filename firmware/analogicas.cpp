@@ -1,0 +1,207 @@
+#include "analogicas.h"
+
+#include <Arduino.h>
+#include <string.h>
+
+#include "comunicaciones_pc.h"
+#include "declaraciones.h"
+#include "i2c.h"
+
+namespace {
+
+constexpr uint8_t kPinAnalogica[2] = {40, 39};
+constexpr uint8_t kPinBateria = 41;
+constexpr uint8_t kLecturasMedia = 100;
+constexpr float kSaltoBruscoBateria = 0.5f;  // volts
+constexpr uint8_t kCambiosBruscosAceptados = 4;
+constexpr uint8_t kConfirmacionesAlarma = 1;
+constexpr uint8_t kAnchoLineaEstrellas = 79;
+
+uint16_t media_lecturas(uint8_t cpin) {
+    uint32_t lsuma = 0;
+    for (uint8_t i = 0; i < kLecturasMedia; ++i) {
+        lsuma += static_cast<uint32_t>(analogRead(cpin));
+    }
+    return static_cast<uint16_t>(lsuma / kLecturasMedia);
+}
+
+// A jump of more than 0.5 V from the held value is believed only when it
+// persists for five readings.
+float filtro_cambios_bruscos_bateria(float fvalor) {
+    if (ktr09.ctest == 1 || ktr09.fbateria == 0.0f) {
+        ktr09.ccambios_bruscos_bateria = 0;
+        return fvalor;
+    }
+    const float fdiferencia = ktr09.fbateria - fvalor;
+    const float fsalto = fdiferencia < 0.0f ? -fdiferencia : fdiferencia;
+    if (!(fsalto > kSaltoBruscoBateria)) {
+        ktr09.ccambios_bruscos_bateria = 0;
+        ktr09.fbateria = fvalor;
+        return fvalor;
+    }
+    if (++ktr09.ccambios_bruscos_bateria > kCambiosBruscosAceptados) {
+        ktr09.ccambios_bruscos_bateria = 0;
+        ktr09.fbateria = fvalor;
+        return fvalor;
+    }
+    return ktr09.fbateria;
+}
+
+// Low-level alarm: two evaluations at or below fon raise it, two at or above
+// foff clear it; anything else resets the confirmations.
+void histeresis_alarma(float fvalor, float fon, float foff, unsigned char& calarma,
+                       uint8_t& cseguridad_low, uint8_t& cseguridad_high) {
+    if (fvalor <= fon) {
+        cseguridad_high = 0;
+        if (calarma == 0) {
+            if (++cseguridad_low > kConfirmacionesAlarma) {
+                calarma = 1;
+                cseguridad_low = 0;
+            }
+        } else {
+            cseguridad_low = 0;
+        }
+        return;
+    }
+    cseguridad_low = 0;
+    if (calarma == 1 && fvalor >= foff) {
+        if (++cseguridad_high > kConfirmacionesAlarma) {
+            calarma = 0;
+            cseguridad_high = 0;
+        }
+    } else {
+        cseguridad_high = 0;
+    }
+}
+
+float f32_le_eeprom(uint16_t idireccion) {
+    uint8_t cbytes[4];
+    readEEPROM(DIRECCION_EEPROM, idireccion, cbytes, sizeof(cbytes));
+    const uint32_t lpalabra =
+        static_cast<uint32_t>(cbytes[0]) | (static_cast<uint32_t>(cbytes[1]) << 8) |
+        (static_cast<uint32_t>(cbytes[2]) << 16) | (static_cast<uint32_t>(cbytes[3]) << 24);
+    float fvalor;
+    memcpy(&fvalor, &lpalabra, sizeof(fvalor));
+    return fvalor;
+}
+
+void linea_estrellas() {
+    for (uint8_t i = 0; i < kAnchoLineaEstrellas; ++i) {
+        SerialUSB.print('*');
+    }
+    linea();
+}
+
+void fin_linea_alarma(unsigned char calarma, const char* pctexto) {
+    if (calarma == 1) {
+        SerialUSB.print('\t');
+        escribo_mensaje(1, pctexto);
+    } else {
+        linea();
+    }
+}
+
+}  // namespace
+
+void configuracion_adc() {
+    analogReadResolution(12);
+}
+
+float extraigo_valor_analogico(uint8_t clectura, uint16_t* pivalor_ad, uint8_t cdato_necesario) {
+    if (clectura > ANALOGICA_BATERIA) {
+        *pivalor_ad = 0;
+        return 0.0f;
+    }
+    const uint16_t ivalor =
+        media_lecturas(clectura == ANALOGICA_BATERIA ? kPinBateria : kPinAnalogica[clectura]);
+    *pivalor_ad = ivalor;
+    if (cdato_necesario == 1) {
+        return 0.0f;
+    }
+    const stconfiguracion_ktr09& config = configuracion_ktr09;
+    if (clectura == ANALOGICA_BATERIA) {
+        return filtro_cambios_bruscos_bateria(static_cast<float>(ivalor) *
+                                              config.fconversor_bateria);
+    }
+    const uint16_t icero = config.ivalor_0_analogica[clectura];
+    // At or below the zero count the input reads 0, never a negative value.
+    const uint16_t ineto = ivalor > icero ? static_cast<uint16_t>(ivalor - icero) : 0;
+    const float fescalado = static_cast<float>(ineto) * config.fconversor_analogica[clectura];
+    if (cdato_necesario == 2) {
+        return fescalado;
+    }
+    return fescalado * config.ffactor_A[clectura] + config.ffactor_B[clectura];
+}
+
+void lectura_variables_analogicas_ktr09(uint8_t ctipo) {
+    stconfiguracion_ktr09& config = configuracion_ktr09;
+    if (ctipo == ANALOGICA_BATERIA || ctipo == CALIBRACION_TODAS) {
+        config.fconversor_bateria = f32_le_eeprom(EEPROM_CONVERSOR_BATERIA);
+    }
+    if (ctipo == ANALOGICA_1 || ctipo == CALIBRACION_TODAS) {
+        config.ivalor_0_analogica[0] = static_cast<uint16_t>(
+            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_1, 2));
+        config.fconversor_analogica[0] = f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_1);
+    }
+    if (ctipo == ANALOGICA_2 || ctipo == CALIBRACION_TODAS) {
+        config.ivalor_0_analogica[1] = static_cast<uint16_t>(
+            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_2, 2));
+        config.fconversor_analogica[1] = f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_2);
+    }
+}
+
+void estado() {
+    if (ktr09.cminuto_utc == 0) {
+        stais.cnueva_sincronizacion_horaria = 3;
+    }
+    const stconfiguracion_ktr09& config = configuracion_ktr09;
+
+    linea();
+    linea_estrellas();
+    SerialUSB.print("\t\t");
+    transmito_variable(ktr09.cdia_utc, 2, '/');
+    transmito_variable(ktr09.cmes_utc, 2, '/');
+    transmito_variable(ktr09.cano_utc, 2, ' ');
+    transmito_variable(ktr09.chora_utc, 2, ':');
+    transmito_variable(ktr09.cminuto_utc, 2, '\t');
+    SerialUSB.print("FW: ");
+    SerialUSB.print("3");
+    SerialUSB.print("-");
+    SerialUSB.print("0");
+    linea();
+    linea_estrellas();
+
+    uint16_t ivalor_ad = 0;
+    ktr09.fbateria = extraigo_valor_analogico(ANALOGICA_BATERIA, &ivalor_ad, 0);
+    SerialUSB.print("\tBatery (");
+    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
+    SerialUSB.print("): ");
+    SerialUSB.print(ktr09.fbateria, 2);
+    SerialUSB.print(" v");
+    histeresis_alarma(ktr09.fbateria, config.ftension_alarma_bateria_baja,
+                      config.ftension_alarma_bateria_off, ktr09.calarma_low_battery,
+                      ktr09.cseguridad_bateria_baja_low, ktr09.cseguridad_bateria_baja_high);
+    fin_linea_alarma(ktr09.calarma_low_battery, "Alarm low battery");
+
+    ktr09.fanalogica1 = extraigo_valor_analogico(ANALOGICA_1, &ivalor_ad, 0);
+    SerialUSB.print("\tAnalog 1 (");
+    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
+    SerialUSB.print("):");
+    SerialUSB.print(ktr09.fanalogica1, 2);
+    SerialUSB.print(" v");
+    histeresis_alarma(ktr09.fanalogica1, config.fumbral_alarma_on[0], config.fumbral_alarma_off[0],
+                      ktr09.cestados_entradas_analogicas[0], ktr09.cseguridad_alarma_analogica1_low,
+                      ktr09.cseguridad_alarma_analogica1_high);
+    fin_linea_alarma(ktr09.cestados_entradas_analogicas[0], "Alarm");
+
+    ktr09.fanalogica2 = extraigo_valor_analogico(ANALOGICA_2, &ivalor_ad, 0);
+    SerialUSB.print("\tAnalog 2 (");
+    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
+    SerialUSB.print("):");
+    SerialUSB.print(ktr09.fanalogica2, 2);
+    SerialUSB.print(" v");
+    histeresis_alarma(ktr09.fanalogica2, config.fumbral_alarma_on[1], config.fumbral_alarma_off[1],
+                      ktr09.cestados_entradas_analogicas[1], ktr09.cseguridad_alarma_analogica2_low,
+                      ktr09.cseguridad_alarma_analogica2_high);
+    fin_linea_alarma(ktr09.cestados_entradas_analogicas[1], "Alarm");
+}

@@ -1,0 +1,56 @@
+#include "devices/eeprom_24xx64.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace sim {
+
+Eeprom24xx64::Eeprom24xx64(std::string file)
+    : I2cRegisterDevice(2, kSize), file_(std::move(file)), memory_(kSize, 0xFF) {
+    if (file_.empty()) {
+        return;
+    }
+    std::ifstream in(file_, std::ios::binary);
+    std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    if (image.size() == kSize) {
+        memory_ = std::move(image);
+    }
+}
+
+void Eeprom24xx64::load(const std::vector<uint8_t>& image) {
+    memory_.assign(kSize, 0xFF);
+    for (size_t i = 0; i < image.size() && i < kSize; ++i) {
+        memory_[i] = image[i];
+    }
+    save();
+}
+
+void Eeprom24xx64::save() const {
+    if (file_.empty()) {
+        return;
+    }
+    std::ofstream out(file_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(memory_.data()),
+              static_cast<std::streamsize>(memory_.size()));
+}
+
+uint32_t Eeprom24xx64::next_write_register(uint32_t reg) const {
+    const uint32_t page = reg - reg % kPageSize;
+    return page + (reg + 1) % kPageSize;
+}
+
+bool Eeprom24xx64::busy() const {
+    return host::now() < busy_until_;
+}
+
+void Eeprom24xx64::end_write(uint32_t first_register, size_t data_bytes) {
+    if (data_bytes == 0) {
+        return;
+    }
+    writes_.push_back({static_cast<uint16_t>(first_register), data_bytes, host::now()});
+    busy_until_ = host::now() + kWriteCycle;
+    save();
+}
+
+}  // namespace sim
