@@ -44,3 +44,13 @@ uint16_t converter_complement_2(int16_t idata);
 // Signed position to pack in 28 bits: a negative value as 2^28 + value, a
 // non-negative one in its low 27 bits.
 uint32_t lconverter_complement_2(int32_t ldata);
+
+// ---- Message 8 meteorological broadcast (ais_msg8.cpp) -----------------------
+
+// The application payload of message 8 (DAC 1, FI 31: everything after the
+// header the transponder adds): station position, board clock, and the
+// averaged weather values of the last weather channel with valid data, or
+// their not-available codes. 310 bits packed into stais.cmsg and armoured
+// into stais.cmsg_tx (52 characters, count in byte 0). Traced on the console
+// unless stais.cextraigo is 1.
+void codifico_datos_trama_nmea_mensaje_8();

@@ -2,6 +2,8 @@
 #include <Wire.h>
 #include <sodaq_wdt.h>
 
+#include "comunicaciones_canales.h"
+#include "comunicaciones_pc.h"
 #include "declaraciones.h"
 #include "main.h"
 #include "test.h"
@@ -87,6 +89,8 @@ void setup() {
     mensaje_bienvenida();
     // Configuration, calibration, clock, card, transponder link and sensor
     // channels start here, then the clock is read and its date checked.
+    reset_sensor(1, 0);
+    reset_sensor(1, 1);
     ktr09.csincronizada = 0;
 }
 
@@ -200,12 +204,27 @@ static bool canal_servido(uint8_t i) {
 
 static void servicio_canal_sensor(uint8_t i) {
     stsensor& canal = sensor[i];
+    const uint8_t csensor = configuracion_sensor[i].csensor;
+    if (canal.creset == 1) {
+        reset_sensor(0, i);
+        canal.creset = 0;
+    } else if (csensor == 3 && canal.ctimeout_alarm == 0 && canal.calarma == 0) {
+        // 30 s without a good sentence: the device is reset on the next pass.
+        canal.creset = 1;
+        if (canal.cextraigo != 0) {
+            SerialUSB.print("Sensor => NO RX FRAMES!!!! ");
+            linea();
+        }
+    }
     procesamos_canal(i);
-    if (canal.cdelay != 0 || configuracion_sensor[i].csensor != 3) {
+    if (canal.cdelay != 0 || csensor != 3) {
         return;
     }
-    // A weather-station command whose reply has not come in time.
-    if (canal.cesperando_respuesta != 0 && canal.ctimeout_respuesta_comando == 0) {
+    if (canal.cesperando_respuesta == 0) {
+        envio_comandos_ema_airmar(i);
+    } else if (canal.ctimeout_respuesta_comando == 0) {
+        // Each weather-station command is given its reply time, then the
+        // dialogue moves on.
         if (canal.cconfiguracion == 2) {
             canal.cconfiguracion = 0;
         }

@@ -1,6 +1,7 @@
 #include <Arduino.h>
 #include <sodaq_wdt.h>
 
+#include "comunicaciones_ema_airmar.h"
 #include "declaraciones.h"
 #include "main.h"
 #include "procesado.h"
@@ -180,6 +181,9 @@ void procesamos_canal(uint8_t ccanal) {
     recibo_rafaga(ccanal);
     if (atiendo_trama_pc(ccanal) == 0) {
         switch (configuracion_sensor[ccanal].csensor) {
+            case 3:
+                procesamos_trama_rx_estacion_meteorologica(ccanal);
+                break;
             default:  // no device, or one whose handler is not fitted: dropped
                 break;
         }
