@@ -1,5 +1,14 @@
 #include "station.h"
 
+#include <filesystem>
+#include <memory>
+
+#include "devices/analog_inputs.h"
+#include "devices/config_image.h"
+#include "devices/eeprom_24xx64.h"
+#include "devices/mcp7940.h"
+#include "host/machine.h"
+
 // The platform refers to the station's entry points only weakly, so that
 // tests of single firmware units link without them. A simulated station must
 // have them: referring to them here brings them in from the firmware library.
@@ -11,14 +20,53 @@ namespace {
 
 __attribute__((used)) void (*const kFirmwareEntryPoints[])() = {setup, loop};
 
+struct Devices {
+    std::unique_ptr<Mcp7940> clock;
+    std::unique_ptr<Eeprom24xx64> eeprom;
+    std::unique_ptr<AnalogInputs> analog;
+};
+
+Devices g_devices;
+
 }  // namespace
 
 void attach_default_devices(const Options& options) {
-    // The device models are attached here, each keeping its files under
-    // options.state_dir: the MCP7940 clock and the 24xx64 EEPROM on the I2C
-    // bus, the SD card image, and the transponder and sensor peers on their
-    // UARTs. None is wired in yet, so the station runs bare.
-    static_cast<void>(options);
+    const std::filesystem::path state(options.state_dir);
+
+    // Real-time clock on the I2C bus; a new board's clock is stopped until
+    // the station starts it.
+    {
+        g_devices.clock = std::make_unique<Mcp7940>((state / "rtc_mcp7940.bin").string());
+        host::attach_i2c_device(Mcp7940::kAddress, g_devices.clock.get());
+    }
+
+    // Configuration EEPROM on the I2C bus, with the standard configuration
+    // when the state directory has no image yet.
+    {
+        const std::filesystem::path file = state / "eeprom_24xx64.bin";
+        const bool fresh = !std::filesystem::exists(file);
+        g_devices.eeprom = std::make_unique<Eeprom24xx64>(file.string());
+        if (fresh) {
+            g_devices.eeprom->load(encode_image(default_station_config()));
+        }
+        host::attach_i2c_device(Eeprom24xx64::kAddress, g_devices.eeprom.get());
+    }
+
+    // Battery and analog inputs, their terminal voltages kept in an editable
+    // text file.
+    {
+        const std::filesystem::path file = state / "analog_inputs.txt";
+        const bool fresh = !std::filesystem::exists(file);
+        g_devices.analog = std::make_unique<AnalogInputs>(file.string());
+        if (fresh) {
+            g_devices.analog->save();
+        }
+        g_devices.analog->apply();
+    }
+}
+
+StationDevices station_devices() {
+    return {g_devices.clock.get(), g_devices.eeprom.get(), g_devices.analog.get()};
 }
 
 }  // namespace sim

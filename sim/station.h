@@ -6,9 +6,24 @@
 
 namespace sim {
 
+class Mcp7940;
+class Eeprom24xx64;
+class AnalogInputs;
+
 // Attaches the devices of a standard station to the machine (after
-// host::reset_machine, before host::power_on). Persistent devices keep their
-// files in options.state_dir, which must exist.
+// host::reset_machine, before host::power_on), replacing those of an earlier
+// call. Persistent devices keep their files in options.state_dir, which must
+// exist; a state directory without an EEPROM image gets the standard
+// configuration.
 void attach_default_devices(const Options& options);
+
+// The devices attached by the last attach_default_devices, for scenarios and
+// tests to set physical quantities and faults (null before the first call).
+struct StationDevices {
+    Mcp7940* clock;
+    Eeprom24xx64* eeprom;
+    AnalogInputs* analog;
+};
+StationDevices station_devices();
 
 }  // namespace sim

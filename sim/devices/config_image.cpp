@@ -88,6 +88,18 @@ class Reader {
 
 }  // namespace
 
+uint8_t blank_byte(uint32_t address) {
+    return address < kBlock2End ? 0x00 : 0xFF;
+}
+
+std::vector<uint8_t> blank_image() {
+    std::vector<uint8_t> image(kConfigImageSize);
+    for (uint32_t at = 0; at < kConfigImageSize; ++at) {
+        image[at] = blank_byte(at);
+    }
+    return image;
+}
+
 bool is_decoded_address(uint32_t address) {
     if (address <= 24) {
         return true;
@@ -100,7 +112,10 @@ bool is_decoded_address(uint32_t address) {
 
 std::vector<uint8_t> encode_image(const StationConfig& config) {
     std::vector<uint8_t> image = config.image;
-    image.resize(kConfigImageSize, 0xFF);
+    for (size_t at = image.size(); at < kConfigImageSize; ++at) {
+        image.push_back(blank_byte(static_cast<uint32_t>(at)));
+    }
+    image.resize(kConfigImageSize);
     Writer w(image);
     for (uint32_t i = 0; i < 2; ++i) {
         const SensorChannelConfig& channel = config.configuracion_sensor[i];
@@ -156,7 +171,10 @@ std::vector<uint8_t> encode_image(const StationConfig& config) {
 StationConfig decode_image(const std::vector<uint8_t>& source) {
     StationConfig config;
     config.image = source;
-    config.image.resize(kConfigImageSize, 0xFF);
+    for (size_t at = config.image.size(); at < kConfigImageSize; ++at) {
+        config.image.push_back(blank_byte(static_cast<uint32_t>(at)));
+    }
+    config.image.resize(kConfigImageSize);
     const Reader r(config.image);
     for (uint32_t i = 0; i < 2; ++i) {
         SensorChannelConfig& channel = config.configuracion_sensor[i];
@@ -210,11 +228,6 @@ StationConfig decode_image(const std::vector<uint8_t>& source) {
 
 StationConfig default_station_config() {
     StationConfig config;
-    // Undecoded bytes of blocks 1 and 2 hold zeros, as the configuration
-    // program writes them; the rest of the part is blank.
-    for (uint32_t at = 0; at < kBlock2End; ++at) {
-        config.image[at] = 0;
-    }
 
     SensorChannelConfig& weather = config.configuracion_sensor[0];
     weather.csensor = 3;

@@ -15,6 +15,11 @@ namespace sim {
 
 constexpr uint32_t kConfigImageSize = 8192;
 
+// What an image holds where nothing was set: zeros in blocks 1 and 2, as the
+// configuration program writes them, 0xFF (a blank part) everywhere else.
+uint8_t blank_byte(uint32_t address);
+std::vector<uint8_t> blank_image();
+
 struct SensorChannelConfig {
     uint8_t csensor = 0;  // 0 none, 1 base station, 2 TIDELINK, 3 weather station
     uint8_t ctipo_comunicacion = 0;
@@ -65,15 +70,15 @@ struct StationConfig {
     AisLinkConfig configuracion_ais;
     BoardConfig configuracion_ktr09;
     // The whole image the fields were read from: the bytes the station does
-    // not decode come from here (0xFF, as in a blank part, unless set).
-    std::vector<uint8_t> image = std::vector<uint8_t>(kConfigImageSize, 0xFF);
+    // not decode come from here.
+    std::vector<uint8_t> image = blank_image();
 };
 
 // True for the addresses whose bytes belong to a field above.
 bool is_decoded_address(uint32_t address);
 
 std::vector<uint8_t> encode_image(const StationConfig& config);
-// Shorter images are taken as padded with 0xFF.
+// Shorter images are taken as padded with blank bytes.
 StationConfig decode_image(const std::vector<uint8_t>& image);
 
 // The simulator's standard station: a weather station on sensor channel 1

@@ -35,6 +35,16 @@ void Eeprom24xx64::save() const {
               static_cast<std::streamsize>(memory_.size()));
 }
 
+uint8_t Eeprom24xx64::read_register(uint32_t reg) {
+    // The first byte of a read transaction opens its entry in the log.
+    if (!reading_) {
+        reads_.push_back({static_cast<uint16_t>(reg), 0});
+        reading_ = true;
+    }
+    ++reads_.back().bytes;
+    return memory_[reg];
+}
+
 uint32_t Eeprom24xx64::next_write_register(uint32_t reg) const {
     const uint32_t page = reg - reg % kPageSize;
     return page + (reg + 1) % kPageSize;

@@ -39,21 +39,31 @@ class Eeprom24xx64 : public I2cRegisterDevice {
     };
     const std::vector<Write>& writes() const { return writes_; }
     void clear_writes() { writes_.clear(); }
+    // One read transaction: where it started and how many bytes it took.
+    struct Read {
+        uint16_t address;
+        size_t bytes;
+    };
+    const std::vector<Read>& reads() const { return reads_; }
+    void clear_reads() { reads_.clear(); }
     bool in_write_cycle() const { return busy(); }
     // Writes the array to its file (done after every write).
     void save() const;
 
   protected:
-    uint8_t read_register(uint32_t reg) override { return memory_[reg]; }
+    uint8_t read_register(uint32_t reg) override;
     void write_register(uint32_t reg, uint8_t value) override { memory_[reg] = value; }
     uint32_t next_write_register(uint32_t reg) const override;
     bool busy() const override;
+    void begin_transaction() override { reading_ = false; }
     void end_write(uint32_t first_register, size_t data_bytes) override;
 
   private:
     std::string file_;
     std::vector<uint8_t> memory_;
     std::vector<Write> writes_;
+    std::vector<Read> reads_;
+    bool reading_ = false;
     host::Micros busy_until_ = 0;
 };
 

@@ -157,9 +157,9 @@ uint8_t Mcp7940::read_register(uint32_t reg) {
 void Mcp7940::write_register(uint32_t reg, uint8_t value) {
     switch (reg) {
         case kSeconds:
-            // Setting the seconds starts the second afresh.
+            // The divider chain below the seconds runs on: a write does not
+            // restart the current second.
             regs_[kSeconds] = value;
-            subsecond_ = 0;
             break;
         case kWeekday: {
             const uint8_t power_fail = regs_[kWeekday] & value & kPowerFailBit;
