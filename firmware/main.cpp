@@ -2,10 +2,14 @@
 #include <Wire.h>
 #include <sodaq_wdt.h>
 
+#include "UnixTime.h"
+#include "analogicas.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "i2c.h"
 #include "main.h"
+#include "mcp7940.h"
 #include "test.h"
 
 namespace {
@@ -74,6 +78,32 @@ uint8_t lectura_modo_funcionamiento() {
     return digitalRead(kPinModo1) == HIGH ? 1 : 2;
 }
 
+// Up to 20 reads of the clock, feeding the watchdog before each.
+static void lectura_fecha_arranque() {
+    for (uint8_t cintento = 0; cintento < 20; ++cintento) {
+        sodaq_wdt_reset();
+        if (lectura_fecha() == 1) {
+            return;
+        }
+    }
+}
+
+// A clock that could not be read, or holds a date before 1 January 2023,
+// starts again from 01/01/23 00:01:00.
+static void comprobacion_fecha_arranque() {
+    if (calculo_dias(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc) >= calculo_dias(23, 1, 1)) {
+        return;
+    }
+    ktr09.cdia_utc = 1;
+    ktr09.cmes_utc = 1;
+    ktr09.cano_utc = 23;
+    ktr09.chora_utc = 0;
+    ktr09.cminuto_utc = 1;
+    ktr09.csegundo_utc = 0;
+    ktr09.cdia_semana = calculo_dia_semana(23, 1, 1);
+    escritura_fecha(1, 1, 23, ktr09.cdia_semana, 0, 1, 0);
+}
+
 void setup() {
     configuracion_pines();
     digitalWrite(13, HIGH);
@@ -84,13 +114,17 @@ void setup() {
     start_timerTC0();
     Wire.begin();
     sodaq_wdt_enable(WDT_PERIOD_1X);
-    analogReadResolution(12);
+    configuracion_adc();
     retardo_tiempo(30);
     mensaje_bienvenida();
-    // Configuration, calibration, clock, card, transponder link and sensor
-    // channels start here, then the clock is read and its date checked.
+    cargar_estructuras_configuracion();
+    lectura_variables_analogicas_ktr09(CALIBRACION_TODAS);
+    config_clock();
+    // The card and the transponder link start here, before the sensor channels.
     reset_sensor(1, 0);
     reset_sensor(1, 1);
+    lectura_fecha_arranque();
+    comprobacion_fecha_arranque();
     ktr09.csincronizada = 0;
 }
 
@@ -102,6 +136,44 @@ static void lectura_modo_en_registros() {
     stais.cextraigo = cmodo;
     sensor[0].cextraigo = cmodo;
     sensor[1].cextraigo = cmodo;
+}
+
+// The once-a-minute clock re-read, repeated on every pass until it succeeds.
+// It re-aligns the tick's minute to the clock's and starts a new log
+// directory when the hour's date key changes.
+static void relectura_reloj() {
+    if (ktr09.creintentos_lectura_fecha == 0) {
+        return;
+    }
+    if (lectura_fecha() == 1) {
+        ktr09.creintentos_lectura_fecha = 0;
+        if (ktr09.csegundo_utc > 4) {
+            cacciones_un_minuto = static_cast<uint8_t>(ktr09.csegundo_utc - 2);
+        }
+        const uint32_t lfecha = creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc,
+                                                        ktr09.cdia_utc, ktr09.chora_utc, 0);
+        if (lfecha != stsd.lfecha_fichero) {
+            stsd.lfecha_fichero = lfecha;
+            stsd.ccreacion_nuevo_directorio = 1;
+            // The open files of the hour that ended are given up; closing the
+            // card's file handle joins here with the card logging.
+            for (uint8_t k = 0; k < 2; ++k) {
+                if (stsd.ccreacion_nuevo_fichero[k] == 2) {
+                    stsd.ccreacion_nuevo_fichero[k] = 0;
+                }
+            }
+        }
+    }
+    if (ktr09.creintentos_lectura_fecha == 0) {
+        ktr09.crefresco = 1;
+    }
+}
+
+static void evaluacion_estado() {
+    if (ktr09.crefresco == 1) {
+        estado();
+        ktr09.crefresco = 0;
+    }
 }
 
 // Only the first weather-station channel follows the sample schedule.
@@ -241,6 +313,8 @@ void loop() {
     configuracion_pines();
     sodaq_wdt_reset();
     lectura_modo_en_registros();
+    relectura_reloj();
+    evaluacion_estado();
     programacion_muestras();
     secuencia_comandos_ais();
     timeout_reensamblado_msg6();

@@ -1,6 +1,7 @@
 #include <Arduino.h>
 #include <Wire.h>
 
+#include "analogicas.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
 #include "main.h"
@@ -44,6 +45,7 @@ static void ejecuto_linea_consola() {
     if (linea_empieza_por(m_format_sd)) {
         reinicio_tras_formateo();
     }
+    estado();
     ktr09.cbytes_rx = 0;
     descarto_entrada_usb();
 }
