@@ -34,6 +34,17 @@ constexpr uint8_t CHISTORIA_PRESION = 18;
 // Upper bounds (knots, inclusive) of Beaufort forces 0..11; above the last is 12.
 constexpr float kLimitesBeaufort[12] = {1, 3, 6, 10, 16, 21, 27, 33, 40, 47, 55, 63};
 
+// Integer part of a published value. The sums are single precision, so a
+// mean that is whole (180 degrees, 1013.3 hPa) can come out a few millionths
+// short of it; those are taken as the whole value before truncating.
+int32_t parte_entera(double dvalor) {
+    constexpr double kHolgura = 0.001;
+    if (dvalor < 0) {
+        return -static_cast<int32_t>(-dvalor + kHolgura);
+    }
+    return static_cast<int32_t>(dvalor + kHolgura);
+}
+
 float limitado(float fvalor, float fminimo, float fmaximo) {
     if (fvalor < fminimo) {
         return fminimo;
@@ -50,8 +61,8 @@ uint16_t grados_de_vector(float fseno, float fcoseno) {
     if (dgrados < 0) {
         dgrados += 360.0;
     }
-    const uint16_t igrados = static_cast<uint16_t>(dgrados);
-    return igrados >= 360 ? 359 : igrados;
+    const int32_t igrados = parte_entera(dgrados);
+    return igrados >= 360 ? 359 : static_cast<uint16_t>(igrados);
 }
 
 // The bytes of a sentence with CR shown as 'd' and LF as 'a'.
@@ -264,7 +275,7 @@ void informe_muestra(const stsensor& canal) {
 // Tenths of a degree, truncated toward zero, of a mean limited to -50..80 C.
 int16_t decimas_grado(float fsuma, float fnumero) {
     const float fmedia = limitado(fsuma / fnumero, -50.0f, 80.0f);
-    return static_cast<int16_t>(fmedia * 10.0f);
+    return static_cast<int16_t>(parte_entera(fmedia * 10.0f));
 }
 
 void cierro_muestra(uint8_t ccanal) {
@@ -275,23 +286,23 @@ void cierro_muestra(uint8_t ccanal) {
     const float fnumero = static_cast<float>(canal.inumero_muestras_average);
 
     const float fviento = limitado(canal.fsumatorio_wind_speed / fnumero, 0.0f, FVIENTO_MAXIMO);
-    canal.iaverage_wind_speed = static_cast<uint16_t>(fviento * 100.0f);
+    canal.iaverage_wind_speed = static_cast<uint16_t>(parte_entera(fviento * 100.0f));
     canal.iwind_direction = grados_de_vector(canal.fsumatorio_seno_wind_direction / fnumero,
                                              canal.fsumatorio_coseno_wind_direction / fnumero);
     // The gust never exceeds the clamped speeds it is the mean of.
-    canal.iwind_gust_speed = static_cast<uint16_t>(canal.fwind_gust_speed * 100.0f);
+    canal.iwind_gust_speed = static_cast<uint16_t>(parte_entera(canal.fwind_gust_speed * 100.0f));
     canal.iwind_gust_direction =
         grados_de_vector(canal.fseno_wind_gust_direction, canal.fcoseno_wind_gust_direction);
 
     const float fhumedad = limitado(canal.fsumatorio_relative_humidity / fnumero, 0.0f, 100.0f);
-    canal.crelative_humidity = static_cast<uint8_t>(fhumedad);
+    canal.crelative_humidity = static_cast<uint8_t>(parte_entera(fhumedad));
     canal.idew_point = decimas_grado(canal.fsumatorio_dew_point, fnumero);
 
     for (uint8_t k = CHISTORIA_PRESION; k > 0; --k) {
         canal.iair_pressure[k] = canal.iair_pressure[k - 1];
     }
     const float fhpa = limitado(canal.fsumatorio_air_pressure / fnumero * 1000.0f, 200.0f, 1500.0f);
-    canal.iair_pressure[0] = static_cast<uint16_t>(fhpa * 10.0f);
+    canal.iair_pressure[0] = static_cast<uint16_t>(parte_entera(fhpa * 10.0f));
 
     uint8_t cmuestras = canal.cair_pressure_muestras_temporales;
     if (cmuestras > CHISTORIA_PRESION) {
