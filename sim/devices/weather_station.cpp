@@ -1,0 +1,265 @@
+#include "devices/weather_station.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace sim {
+namespace {
+
+constexpr double kInchesOfMercuryPerBar = 29.5300;
+constexpr double kMetresPerSecondPerKnot = 0.514444;
+constexpr size_t kLongestCommand = 82;  // an NMEA sentence with its start and checksum
+constexpr unsigned kFactoryIntervalTenths = 10;
+
+// The sentences the station can send, by the address field they go out with.
+const char* const kSentenceIds[] = {"MDA", "MWV", "XDR"};
+
+uint8_t nmea_checksum(const std::string& body) {
+    uint8_t sum = 0;
+    for (unsigned char c : body) {
+        sum ^= c;
+    }
+    return sum;
+}
+
+std::string with_checksum(const std::string& body, uint8_t checksum) {
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
+    return "$" + body + tail;
+}
+
+std::vector<std::string> split_fields(const std::string& body) {
+    std::vector<std::string> fields(1);
+    for (char c : body) {
+        if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+bool known_sentence(const std::string& id) {
+    for (const char* known : kSentenceIds) {
+        if (id == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string mda_body(const WeatherStation::Reading& r) {
+    char body[160];
+    std::snprintf(body, sizeof body,
+                  "WIMDA,%.2f,I,%.4f,B,%.1f,C,,C,%.1f,,%.1f,C,%.1f,T,%.1f,M,%.1f,N,%.1f,M",
+                  r.pressure_bar * kInchesOfMercuryPerBar, r.pressure_bar, r.air_temperature_c,
+                  r.humidity_percent, r.dew_point_c, r.wind_true_deg, r.wind_magnetic_deg,
+                  r.wind_knots, r.wind_knots * kMetresPerSecondPerKnot);
+    return body;
+}
+
+}  // namespace
+
+WeatherStation::WeatherStation(const Wiring& wiring) : wiring_(wiring) {}
+
+WeatherStation::~WeatherStation() {
+    host::cancel(poll_event_);
+    host::cancel(boot_event_);
+    for (auto& entry : outputs_) {
+        host::cancel(entry.second.event);
+    }
+    host::attach_uart_peer(wiring_.uart_port, nullptr);
+}
+
+void WeatherStation::attach() {
+    host::attach_uart_peer(wiring_.uart_port, this);
+    poll_power();
+}
+
+void WeatherStation::set_profile(const Profile& profile) {
+    const host::Micros start = host::now();
+    weather_ = [profile, start](host::Micros at) {
+        const uint64_t second = (at - start) / host::kSecond;
+        if (profile.gust_every_s != 0 && second >= profile.gust_start_s &&
+            (second - profile.gust_start_s) % profile.gust_every_s < profile.gust_length_s) {
+            Reading gust = profile.steady;
+            gust.wind_knots = profile.gust_knots;
+            gust.wind_true_deg = profile.gust_true_deg;
+            gust.wind_magnetic_deg = profile.gust_magnetic_deg;
+            return gust;
+        }
+        return profile.steady;
+    };
+}
+
+void WeatherStation::set_weather(std::function<Reading(host::Micros)> weather) {
+    weather_ = std::move(weather);
+}
+
+bool WeatherStation::configured() const {
+    auto interval = [this](const char* id) {
+        const auto it = outputs_.find(id);
+        return it == outputs_.end() ? 0u : it->second.interval_tenths;
+    };
+    return powered_ && booted_ && interval("MDA") != 0 && interval("MWV") == 0 &&
+           interval("XDR") == 0;
+}
+
+unsigned WeatherStation::sent(const std::string& id) const {
+    const auto it = sent_.find(id);
+    return it == sent_.end() ? 0 : it->second;
+}
+
+std::string WeatherStation::mda_sentence(const Reading& reading) {
+    const std::string body = mda_body(reading);
+    return with_checksum(body, nmea_checksum(body));
+}
+
+// The supply follows the relay output; the output changes only on the
+// station's 100 ms steps, so watching it at that period misses nothing.
+void WeatherStation::poll_power() {
+    const int level =
+        wiring_.power_pin < 0 ? -1 : host::output_level(static_cast<uint32_t>(wiring_.power_pin));
+    const bool supplied = wiring_.power_pin < 0 || level != wiring_.off_level;
+    if (supplied && !powered_) {
+        power_up();
+    } else if (!supplied && powered_) {
+        power_down();
+    }
+    poll_event_ = host::schedule_in(kPowerPollPeriod, [this] { poll_power(); });
+}
+
+void WeatherStation::power_up() {
+    powered_ = true;
+    booted_ = false;
+    boot_event_ = host::schedule_in(kBootTime, [this] {
+        booted_ = true;
+        // Out of the box: the factory sentences, no $WIMDA.
+        enable("MWV", kFactoryIntervalTenths);
+        enable("XDR", kFactoryIntervalTenths);
+    });
+}
+
+void WeatherStation::power_down() {
+    powered_ = false;
+    booted_ = false;
+    host::cancel(boot_event_);
+    for (auto& entry : outputs_) {
+        host::cancel(entry.second.event);
+        entry.second.interval_tenths = 0;
+        ++entry.second.generation;
+    }
+    line_.clear();
+}
+
+void WeatherStation::enable(const std::string& id, unsigned interval_tenths) {
+    Output& output = outputs_[id];
+    host::cancel(output.event);
+    ++output.generation;
+    output.interval_tenths = interval_tenths;
+    if (interval_tenths != 0) {
+        schedule_output(id, interval_tenths * 100 * host::kMillisecond);
+    }
+}
+
+void WeatherStation::schedule_output(const std::string& id, host::Micros delay) {
+    Output& output = outputs_[id];
+    const uint64_t generation = output.generation;
+    output.event = host::schedule_in(delay, [this, id, generation] {
+        Output& now = outputs_[id];
+        if (now.generation != generation || now.interval_tenths == 0) {
+            return;
+        }
+        send_output(id);
+        schedule_output(id, now.interval_tenths * 100 * host::kMillisecond);
+    });
+}
+
+WeatherStation::Reading WeatherStation::reading_now() const {
+    return weather_ ? weather_(host::now()) : Reading{};
+}
+
+void WeatherStation::send_output(const std::string& id) {
+    const Reading r = reading_now();
+    char body[160];
+    if (id == "MDA") {
+        last_reading_ = r;
+        send("WIMDA", mda_body(r));
+    } else if (id == "MWV") {
+        std::snprintf(body, sizeof body, "WIMWV,%.1f,T,%.1f,N,A", r.wind_true_deg, r.wind_knots);
+        send("WIMWV", body);
+    } else if (id == "XDR") {
+        std::snprintf(body, sizeof body, "YXXDR,C,%.1f,C,AIRTEMP,P,%.4f,B,BARO,H,%.1f,P,RH",
+                      r.air_temperature_c, r.pressure_bar, r.humidity_percent);
+        send("YXXDR", body);
+    }
+}
+
+void WeatherStation::send(const std::string& id, std::string body) {
+    if (silent_) {
+        return;
+    }
+    uint8_t checksum = nmea_checksum(body);
+    if (bad_checksums_) {
+        checksum ^= 0x5A;
+    }
+    host::uart_peer_send(wiring_.uart_port, with_checksum(body, checksum), wiring_.baud);
+    ++sent_[id];
+}
+
+void WeatherStation::on_byte_from_station(uint8_t byte) {
+    if (!powered_ || !booted_) {
+        return;
+    }
+    if (byte == '$') {
+        line_ = "$";
+        return;
+    }
+    if (byte == '\r' || byte == '\n') {
+        if (line_.size() > 1) {
+            const std::string line = std::move(line_);
+            line_.clear();
+            // "$" body "*" two hex digits.
+            const size_t star = line.rfind('*');
+            if (star == std::string::npos || star + 3 != line.size()) {
+                return;
+            }
+            const std::string body = line.substr(1, star - 1);
+            char* end = nullptr;
+            const unsigned long given = std::strtoul(line.c_str() + star + 1, &end, 16);
+            if (end != line.c_str() + line.size() || given != nmea_checksum(body)) {
+                return;
+            }
+            take_command(body);
+        }
+        line_.clear();
+        return;
+    }
+    if (!line_.empty() && line_.size() < kLongestCommand) {
+        line_ += static_cast<char>(byte);
+    }
+}
+
+void WeatherStation::take_command(const std::string& body) {
+    commands_.push_back(body);
+    const std::vector<std::string> fields = split_fields(body);
+    if (fields.size() < 4 || fields[0] != "PAMTC" || fields[1] != "EN") {
+        return;
+    }
+    const bool on = fields[3] == "1";
+    unsigned interval = kFactoryIntervalTenths;
+    if (fields.size() > 4 && !fields[4].empty()) {
+        interval = static_cast<unsigned>(std::strtoul(fields[4].c_str(), nullptr, 10));
+    }
+    if (fields[2] == "ALL") {
+        for (const char* id : kSentenceIds) {
+            enable(id, on ? kFactoryIntervalTenths : 0);
+        }
+    } else if (known_sentence(fields[2])) {
+        enable(fields[2], on ? interval : 0);
+    }
+}
+
+}  // namespace sim
