@@ -115,6 +115,41 @@ TEST_F(BoardServicesTest, NewBoardClockIsStartedAndSetToTheFallbackDate) {
     EXPECT_EQ(0, rtc.calarma);
 }
 
+TEST_F(BoardServicesTest, DateBeforeTwentyTwentyThreeIsResetAtStartUp) {
+    struct Case {
+        const char* name;
+        sim::Mcp7940::Time clock;
+        bool reset;
+    };
+    const Case cases[] = {
+        {"last day of 2022", {22, 12, 31, 6, 23, 50, 0}, true},
+        {"first day of 2023", {23, 1, 1, 7, 0, 0, 30}, false},
+        {"2024", {24, 3, 5, 2, 14, 7, 30}, false},
+    };
+    for (const Case& c : cases) {
+        host::power_off();
+        host::reset_machine();
+        sim::attach_default_devices(options);
+        devices().clock->set_time(c.clock);
+        host::power_on();
+        run(5 * kSecond);
+        const sim::Mcp7940::Time time = devices().clock->time();
+        if (c.reset) {
+            EXPECT_EQ(23, time.year) << c.name;
+            EXPECT_EQ(1, time.month) << c.name;
+            EXPECT_EQ(1, time.day) << c.name;
+            EXPECT_EQ(0, time.hour) << c.name;
+            EXPECT_EQ(1, time.minute) << c.name;
+        } else {
+            EXPECT_EQ(c.clock.year, time.year) << c.name;
+            EXPECT_EQ(c.clock.day, time.day) << c.name;
+            EXPECT_EQ(c.clock.hour, time.hour) << c.name;
+            EXPECT_EQ(c.clock.minute, time.minute) << c.name;
+        }
+        EXPECT_EQ(time.day, ktr09.cdia_utc) << c.name;
+    }
+}
+
 TEST_F(BoardServicesTest, StatusEveryMinuteFromTheClockJustAfterItsMinuteChanges) {
     devices().clock->set_time({24, 3, 5, 2, 14, 7, 30});
     host::power_on();

@@ -313,3 +313,75 @@ TEST_F(ClockTest, GpsTimeSetsTheClockAndOpensTheDaysLogDirectoryOnce) {
 }
 
 }  // namespace
+
+// ---- The loop's once-a-minute re-read ----------------------------------------
+
+class ClockRereadTest : public ClockTest {
+  protected:
+    void SetUp() override {
+        ClockTest::SetUp();
+        ktr09.creintentos_lectura_fecha = 10;
+    }
+};
+
+TEST_F(ClockRereadTest, FailedReadIsRepeatedOnEveryPassUntilItSucceeds) {
+    set(24, 6, 1, 10, 20, 2);
+    clock.set_silent(true);
+    loop();
+    loop();
+    EXPECT_EQ(10, ktr09.creintentos_lectura_fecha);
+    EXPECT_EQ(0, ktr09.crefresco);
+    EXPECT_EQ(std::string::npos, usb().find("FW: 3-0")) << "no status without a reading";
+    clock.set_silent(false);
+    loop();
+    EXPECT_EQ(0, ktr09.creintentos_lectura_fecha);
+    EXPECT_EQ(0, ktr09.crefresco) << "the status ran in the same pass";
+    EXPECT_NE(std::string::npos, usb().find("\t\t01/06/24 10:20\tFW: 3-0\r\n"));
+    loop();
+    EXPECT_EQ("", usb()) << "once per reading";
+}
+
+TEST_F(ClockRereadTest, TickMinuteFollowsTheClockSeconds) {
+    struct Case {
+        int second;
+        uint8_t divider_before;
+        uint8_t divider_after;
+    };
+    const Case cases[] = {{5, 40, 3}, {30, 40, 28}, {59, 0, 57}, {4, 40, 40}, {0, 17, 17}};
+    for (const Case& c : cases) {
+        set(24, 6, 1, 10, 20, c.second);
+        ktr09.creintentos_lectura_fecha = 10;
+        cacciones_un_minuto = c.divider_before;
+        loop();
+        EXPECT_EQ(c.divider_after, cacciones_un_minuto) << "second " << c.second;
+    }
+}
+
+TEST_F(ClockRereadTest, NewHourStartsANewLogDirectory) {
+    set(24, 6, 1, 10, 59, 30);
+    loop();
+    const uint32_t ten = creacion_variable_fecha(24, 6, 1, 10, 0);
+    EXPECT_EQ(ten, stsd.lfecha_fichero);
+    EXPECT_EQ(1, stsd.ccreacion_nuevo_directorio);
+
+    // Within the hour nothing moves.
+    stsd.ccreacion_nuevo_directorio = 0;
+    stsd.ccreacion_nuevo_fichero[0] = 2;
+    stsd.ccreacion_nuevo_fichero[1] = 1;
+    spend(20 * kSecond);
+    ktr09.creintentos_lectura_fecha = 10;
+    loop();
+    EXPECT_EQ(ten, stsd.lfecha_fichero);
+    EXPECT_EQ(0, stsd.ccreacion_nuevo_directorio);
+    EXPECT_EQ(2, stsd.ccreacion_nuevo_fichero[0]);
+
+    // The clock has passed 11:00: the open file is given up, the one still
+    // to be created stays to be created.
+    spend(15 * kSecond);
+    ktr09.creintentos_lectura_fecha = 10;
+    loop();
+    EXPECT_EQ(creacion_variable_fecha(24, 6, 1, 11, 0), stsd.lfecha_fichero);
+    EXPECT_EQ(1, stsd.ccreacion_nuevo_directorio);
+    EXPECT_EQ(0, stsd.ccreacion_nuevo_fichero[0]);
+    EXPECT_EQ(1, stsd.ccreacion_nuevo_fichero[1]);
+}
