@@ -113,6 +113,24 @@ TEST_F(EepromTest, FullPagesGoInOneTransactionEach) {
     }
 }
 
+TEST_F(EepromTest, FullPagesReachThePartWhateverTheBusBuffer) {
+    const SplitCase cases[] = {
+        {"one aligned page", 64, 32, {}},
+        {"128-byte block from the PC link", 128, 128, {}},
+        {"255 bytes at 1", 1, 255, {}},
+    };
+    for (const SplitCase& c : cases) {
+        const std::vector<uint8_t> data = pattern(c.count, static_cast<uint8_t>(c.address + 1));
+        eeprom.clear_writes();
+        writeEEPROM(DIRECCION_EEPROM, c.address, data.data(), c.count);
+        EXPECT_EQ(data, stored(c.address, c.count)) << c.name;
+        for (const Eeprom24xx64::Write& write : eeprom.writes()) {
+            EXPECT_EQ(write.address / 32, (write.address + write.bytes - 1) / 32)
+                << c.name << ": a transaction stays inside its page";
+        }
+    }
+}
+
 TEST_F(EepromTest, EachPieceWaitsForTheWriteCycle) {
     const std::vector<uint8_t> data = pattern(40, 3);
     const host::Micros start = host::now();
