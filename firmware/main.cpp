@@ -314,8 +314,14 @@ void loop() {
     sodaq_wdt_reset();
     lectura_modo_en_registros();
     relectura_reloj();
+    // The sample schedule follows the once-a-minute clock read, as the status
+    // does: flagged on every pass of the boundary minute, a sample would close
+    // at each of that minute's sentences.
+    const uint8_t cminuto_leido = ktr09.crefresco;
     evaluacion_estado();
-    programacion_muestras();
+    if (cminuto_leido == 1) {
+        programacion_muestras();
+    }
     secuencia_comandos_ais();
     timeout_reensamblado_msg6();
     for (uint8_t i = 0; i < 2; ++i) {

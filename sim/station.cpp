@@ -7,6 +7,7 @@
 #include "devices/config_image.h"
 #include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
+#include "devices/weather_station.h"
 #include "host/machine.h"
 
 // The platform refers to the station's entry points only weakly, so that
@@ -24,6 +25,7 @@ struct Devices {
     std::unique_ptr<Mcp7940> clock;
     std::unique_ptr<Eeprom24xx64> eeprom;
     std::unique_ptr<AnalogInputs> analog;
+    std::unique_ptr<WeatherStation> weather;
 };
 
 Devices g_devices;
@@ -62,6 +64,20 @@ void attach_default_devices(const Options& options) {
             g_devices.analog->save();
         }
         g_devices.analog->apply();
+    }
+
+    // Weather station on sensor channel 1 (Serial3, RS232 at 4800 baud as the
+    // standard configuration has it), powered through the relay of output 1
+    // (pin 33, normally open: active cuts the supply). Its weather and
+    // faults are kept in an editable text file.
+    {
+        const std::filesystem::path file = state / "weather_station.txt";
+        g_devices.weather =
+            std::make_unique<WeatherStation>(WeatherStation::Wiring{3, 4800, 33, 1});
+        if (!g_devices.weather->load(file.string())) {
+            g_devices.weather->save(file.string());
+        }
+        g_devices.weather->attach();
     }
 }
 

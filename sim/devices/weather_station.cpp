@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace sim {
@@ -62,7 +64,9 @@ std::string mda_body(const WeatherStation::Reading& r) {
 
 }  // namespace
 
-WeatherStation::WeatherStation(const Wiring& wiring) : wiring_(wiring) {}
+WeatherStation::WeatherStation(const Wiring& wiring) : wiring_(wiring) {
+    set_profile(Profile{});
+}
 
 WeatherStation::~WeatherStation() {
     host::cancel(poll_event_);
@@ -70,15 +74,19 @@ WeatherStation::~WeatherStation() {
     for (auto& entry : outputs_) {
         host::cancel(entry.second.event);
     }
-    host::attach_uart_peer(wiring_.uart_port, nullptr);
+    if (attached_) {
+        host::attach_uart_peer(wiring_.uart_port, nullptr);
+    }
 }
 
 void WeatherStation::attach() {
     host::attach_uart_peer(wiring_.uart_port, this);
+    attached_ = true;
     poll_power();
 }
 
 void WeatherStation::set_profile(const Profile& profile) {
+    profile_ = profile;
     const host::Micros start = host::now();
     weather_ = [profile, start](host::Micros at) {
         const uint64_t second = (at - start) / host::kSecond;
@@ -92,6 +100,83 @@ void WeatherStation::set_profile(const Profile& profile) {
         }
         return profile.steady;
     };
+}
+
+namespace {
+
+// The profile's numbers by the names its file uses.
+struct NamedValue {
+    const char* name;
+    double WeatherStation::Reading::*reading;
+    double WeatherStation::Profile::*profile;
+};
+
+const NamedValue kNamedValues[] = {
+    {"wind_knots", &WeatherStation::Reading::wind_knots, nullptr},
+    {"wind_true_deg", &WeatherStation::Reading::wind_true_deg, nullptr},
+    {"wind_magnetic_deg", &WeatherStation::Reading::wind_magnetic_deg, nullptr},
+    {"pressure_bar", &WeatherStation::Reading::pressure_bar, nullptr},
+    {"air_temperature_c", &WeatherStation::Reading::air_temperature_c, nullptr},
+    {"humidity_percent", &WeatherStation::Reading::humidity_percent, nullptr},
+    {"dew_point_c", &WeatherStation::Reading::dew_point_c, nullptr},
+    {"gust_knots", nullptr, &WeatherStation::Profile::gust_knots},
+    {"gust_true_deg", nullptr, &WeatherStation::Profile::gust_true_deg},
+    {"gust_magnetic_deg", nullptr, &WeatherStation::Profile::gust_magnetic_deg},
+};
+
+}  // namespace
+
+bool WeatherStation::load(const std::string& file) {
+    std::ifstream in(file);
+    if (!in) {
+        return false;
+    }
+    Profile profile;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string name;
+        double value = 0.0;
+        if (!(words >> name >> value)) {
+            continue;
+        }
+        for (const NamedValue& named : kNamedValues) {
+            if (name == named.name) {
+                (named.reading != nullptr ? profile.steady.*named.reading
+                                          : profile.*named.profile) = value;
+            }
+        }
+        const unsigned whole = value > 0 ? static_cast<unsigned>(value) : 0u;
+        if (name == "gust_every_s") {
+            profile.gust_every_s = whole;
+        } else if (name == "gust_start_s") {
+            profile.gust_start_s = whole;
+        } else if (name == "gust_length_s") {
+            profile.gust_length_s = whole;
+        } else if (name == "silent") {
+            silent_ = value != 0;
+        } else if (name == "bad_checksums") {
+            bad_checksums_ = value != 0;
+        }
+    }
+    set_profile(profile);
+    return true;
+}
+
+void WeatherStation::save(const std::string& file) const {
+    std::ofstream out(file, std::ios::trunc);
+    out << "# Weather at the station's weather station (sensor channel 1)\n";
+    for (const NamedValue& named : kNamedValues) {
+        out << named.name << " "
+            << (named.reading != nullptr ? profile_.steady.*named.reading : profile_.*named.profile)
+            << "\n";
+    }
+    out << "gust_every_s " << profile_.gust_every_s << "\n"
+        << "gust_start_s " << profile_.gust_start_s << "\n"
+        << "gust_length_s " << profile_.gust_length_s << "\n"
+        << "# Faults: 1 = on\n"
+        << "silent " << (silent_ ? 1 : 0) << "\n"
+        << "bad_checksums " << (bad_checksums_ ? 1 : 0) << "\n";
 }
 
 void WeatherStation::set_weather(std::function<Reading(host::Micros)> weather) {

@@ -24,9 +24,9 @@ class WeatherStation : public host::UartPeer {
   public:
     // What the sensors measure at one moment.
     struct Reading {
-        double wind_knots = 0.0;  // speed of the true wind
-        double wind_true_deg = 0.0;
-        double wind_magnetic_deg = 0.0;
+        double wind_knots = 8.0;  // speed of the true wind
+        double wind_true_deg = 225.0;
+        double wind_magnetic_deg = 223.5;
         double pressure_bar = 1.0132;
         double air_temperature_c = 15.0;
         double humidity_percent = 70.0;
@@ -70,6 +70,13 @@ class WeatherStation : public host::UartPeer {
 
     // ---- Scenario-facing ----------------------------------------------------
     void set_profile(const Profile& profile);
+    const Profile& profile() const { return profile_; }
+    // The profile and faults as "name value" lines (the Reading and Profile
+    // field names, "silent" and "bad_checksums"), so that a user can edit
+    // them between runs. Loading sets the profile from that moment; false
+    // when the file cannot be read. Unknown names are ignored.
+    bool load(const std::string& file);
+    void save(const std::string& file) const;
     // Any weather as a function of virtual time.
     void set_weather(std::function<Reading(host::Micros)> weather);
     // A dead transmitter: it still takes commands but sends nothing.
@@ -111,9 +118,11 @@ class WeatherStation : public host::UartPeer {
     void send(const std::string& id, std::string body);
 
     Wiring wiring_;
+    Profile profile_;
     std::function<Reading(host::Micros)> weather_;
     bool silent_ = false;
     bool bad_checksums_ = false;
+    bool attached_ = false;
     bool powered_ = false;
     bool booted_ = false;
     host::EventId poll_event_ = 0;

@@ -3,6 +3,7 @@
 // through a board output, and the faults a scenario can give it.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,40 @@ TEST_F(WeatherStationTest, SentencesOnlyReachAPortAtItsBaudRate) {
     ws.attach();
     EXPECT_TRUE(receive(3 * kSecond).empty()) << "the port is at 4800 baud";
     EXPECT_GT(host::uart_status(3).lost, 0u);
+}
+
+TEST_F(WeatherStationTest, ProfileAndFaultsFromAnEditableFile) {
+    const std::string file = ::testing::TempDir() + "weather_station_profile.txt";
+    {
+        std::ofstream out(file);
+        out << "# a user's weather\n"
+            << "wind_knots 21.5\nwind_true_deg 300\nwind_magnetic_deg 298.5\n"
+            << "pressure_bar 0.9950\nair_temperature_c 4.5\nhumidity_percent 93\n"
+            << "dew_point_c 3.5\ngust_knots 35\ngust_every_s 60\ngust_length_s 3\n"
+            << "bad_checksums 1\nno_such_setting 7\n";
+    }
+    WeatherStation ws({3, 4800, -1, 1});
+    ASSERT_TRUE(ws.load(file));
+    EXPECT_EQ(21.5, ws.profile().steady.wind_knots);
+    EXPECT_EQ(298.5, ws.profile().steady.wind_magnetic_deg);
+    EXPECT_EQ(0.9950, ws.profile().steady.pressure_bar);
+    EXPECT_EQ(35.0, ws.profile().gust_knots);
+    EXPECT_EQ(60u, ws.profile().gust_every_s);
+    EXPECT_EQ(3u, ws.profile().gust_length_s);
+    ws.attach();
+    const auto got = receive(3 * kSecond);
+    ASSERT_FALSE(got.empty());
+    EXPECT_FALSE(got[0].checksum_ok) << "the file switched the fault on";
+
+    // What is saved loads back the same.
+    ws.save(file);
+    WeatherStation again({3, 4800, -1, 1});
+    ASSERT_TRUE(again.load(file));
+    EXPECT_EQ(21.5, again.profile().steady.wind_knots);
+    EXPECT_EQ(4.5, again.profile().steady.air_temperature_c);
+    EXPECT_EQ(60u, again.profile().gust_every_s);
+    std::remove(file.c_str());
+    EXPECT_FALSE(again.load(file));
 }
 
 }  // namespace
