@@ -13,11 +13,9 @@ namespace {
 constexpr uint8_t kBytesPagina = 32;
 constexpr uint8_t kMsCicloEscritura = 13;
 constexpr uint8_t kMsTimeoutLectura = 4;
-// A read asks for at most this many bytes at a time: the smallest receive
-// buffer of the Wire library. Longer reads go on from where the last ended.
-constexpr uint8_t kBytesPorLectura = 32;
-// endTransmission: the data did not fit the Wire library's transmit buffer.
-constexpr uint8_t kTransmisionDemasiadoLarga = 1;
+// One request carries at most 255 bytes; a longer read goes on from where
+// the last request ended.
+constexpr uint8_t kBytesPorLectura = 255;
 
 void empiezo_transaccion(uint8_t cid, uint16_t iaddress) {
     Wire.beginTransmission(static_cast<uint8_t>(cid >> 1));
@@ -44,22 +42,13 @@ bool intento_lectura(uint8_t cid, uint16_t iaddress, uint8_t* pcdatos, uint8_t c
     return bcompleta;
 }
 
-// One piece, inside one page, in one transaction followed by the write
-// cycle. A Wire buffer too small for the piece and its address refuses it
-// whole (nothing is sent); the piece then goes in two halves, still inside
-// the page, so that no byte is lost on a smaller bus buffer.
+// One piece, inside one page, in one transaction followed by the write cycle.
 void escribo_pieza(uint8_t cid, uint16_t iaddress, const uint8_t* pcdatos, uint8_t ccantidad) {
     empiezo_transaccion(cid, iaddress);
     for (uint8_t i = 0; i < ccantidad; ++i) {
         Wire.write(pcdatos[i]);
     }
-    if (Wire.endTransmission() == kTransmisionDemasiadoLarga && ccantidad > 1) {
-        const uint8_t cmitad = static_cast<uint8_t>(ccantidad / 2);
-        escribo_pieza(cid, iaddress, pcdatos, cmitad);
-        escribo_pieza(cid, static_cast<uint16_t>(iaddress + cmitad), &pcdatos[cmitad],
-                      static_cast<uint8_t>(ccantidad - cmitad));
-        return;
-    }
+    Wire.endTransmission();
     retardo_milisegundos(kMsCicloEscritura);
 }
 

@@ -10,7 +10,7 @@ class TwoWire {
     void end();
     // Starts collecting the bytes of a write to the 7-bit address.
     void beginTransmission(uint8_t address);
-    // Queues one byte of the pending write; 1 if it fit in the 32-byte buffer.
+    // Queues one byte of the pending write; 1 if it fit in the 256-byte buffer.
     size_t write(uint8_t byte);
     // Sends the pending write: 0 done, 1 too long, 2 address not
     // acknowledged, 3 data not acknowledged, 4 other bus error.

@@ -80,9 +80,9 @@ TEST_F(I2cTest, DeviceSeesTheBytesWritten) {
     EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), device.writes[0]);
 }
 
-TEST_F(I2cTest, MoreThan32BytesIsTooLong) {
+TEST_F(I2cTest, MoreThan256BytesIsTooLong) {
     Wire.beginTransmission(kAddress);
-    for (int i = 0; i < 32; ++i) {
+    for (int i = 0; i < 256; ++i) {
         ASSERT_EQ(1u, Wire.write(static_cast<uint8_t>(i)));
     }
     EXPECT_EQ(0u, Wire.write(0xFF));

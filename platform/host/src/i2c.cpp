@@ -11,7 +11,8 @@ namespace host {
 namespace internal {
 namespace {
 
-constexpr size_t kBuffer = 32;
+// The SAM core's Wire keeps 256-byte transmit and receive buffers.
+constexpr size_t kBuffer = 256;
 constexpr Micros kByteTime = 9 * 10;  // nine bits at 100 kHz
 constexpr size_t kAddresses = 128;
 
