@@ -147,12 +147,29 @@ TEST_F(LoopTest, OnlyTheFirstWeatherChannelIsScheduled) {
         sensor[0].calarma = c.alarm0;
         sensor[0].cnueva_muestra = 0;
         sensor[1].cnueva_muestra = 0;
+        ktr09.crefresco = 1;  // the minute's clock read has just succeeded
         loop();
         EXPECT_EQ(c.sample0, sensor[0].cnueva_muestra)
             << int(c.type0) << "/" << int(c.type1) << " every " << int(c.interval) << " at "
             << int(c.hour) << ":" << int(c.minute);
         EXPECT_EQ(c.sample1, sensor[1].cnueva_muestra);
     }
+}
+
+TEST_F(LoopTest, SampleIsFlaggedOnlyAfterTheMinutesClockRead) {
+    configuracion_sensor[0].csensor = 3;
+    configuracion_sensor[0].csample_interval = 10;
+    ktr09.chora_utc = 12;
+    ktr09.cminuto_utc = 30;
+    sensor[0].ctimeout_alarm = 200;  // heard from lately: no reset due
+    loop();
+    EXPECT_EQ(0, sensor[0].cnueva_muestra) << "no clock read on this pass";
+    ktr09.crefresco = 1;
+    loop();
+    EXPECT_EQ(1, sensor[0].cnueva_muestra);
+    sensor[0].cnueva_muestra = 0;  // the sample closed
+    loop();
+    EXPECT_EQ(0, sensor[0].cnueva_muestra) << "one sample per interval, not one per pass";
 }
 
 TEST_F(LoopTest, Message6ReassemblyIsDroppedWhenItsCountdownExpires) {
@@ -187,6 +204,8 @@ TEST_F(LoopTest, WeatherStationReplyTimeout) {
         sensor[0].cdelay = c.delay;
         sensor[0].cesperando_respuesta = 1;
         sensor[0].ctimeout_respuesta_comando = 0;
+        sensor[0].ctimeout_alarm = 30;  // heard from lately: no reset due
+        sensor[0].creset = 0;
         loop();
         EXPECT_EQ(c.config_after, sensor[0].cconfiguracion);
         EXPECT_EQ(c.command_after, sensor[0].ccomando);
