@@ -4,6 +4,8 @@
 // alarms, and a restart that finds its configuration again.
 #include <gtest/gtest.h>
 
+#include "support/state_dir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -53,11 +55,7 @@ std::vector<Status> status_blocks(const std::string& output) {
 class BoardServicesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state = std::filesystem::temp_directory_path() /
-                ("ktr09_board_services_" +
-                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(state);
-        std::filesystem::create_directories(state);
+        state = scratch.path();
         options.state_dir = state.string();
         host::reset_machine();
         sim::attach_default_devices(options);
@@ -65,7 +63,6 @@ class BoardServicesTest : public ::testing::Test {
     void TearDown() override {
         host::power_off();
         host::reset_machine();
-        std::filesystem::remove_all(state);
     }
     static sim::StationDevices devices() { return sim::station_devices(); }
     // Runs for `duration`, returning what the station printed.
@@ -73,6 +70,7 @@ class BoardServicesTest : public ::testing::Test {
         host::run_for(duration);
         return host::usb_take_output();
     }
+    TemporaryStateDir scratch;
     std::filesystem::path state;
     sim::Options options;
 };

@@ -3,6 +3,8 @@
 // station's settings, and the ktr09-config tool.
 #include <gtest/gtest.h>
 
+#include "support/state_dir.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -180,15 +182,14 @@ class ConfigToolTest : public ::testing::Test {
         if (!std::filesystem::exists(tool())) {
             GTEST_SKIP() << "ktr09-config is not built";
         }
-        dir = std::filesystem::temp_directory_path() / "ktr09_config_tool_test";
-        std::filesystem::create_directories(dir);
+        dir = scratch.path();
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
     static std::vector<uint8_t> file_bytes(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
         return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
     }
+    TemporaryStateDir scratch;
     std::filesystem::path dir;
 };
 
