@@ -92,13 +92,42 @@ void linea_estrellas() {
     linea();
 }
 
+// The alarm text takes the place of the line break.
 void fin_linea_alarma(unsigned char calarma, const char* pctexto) {
     if (calarma == 1) {
         SerialUSB.print('\t');
-        escribo_mensaje(1, pctexto);
+        SerialUSB.print(pctexto);
     } else {
         linea();
     }
+}
+
+// Label, raw count, separator, the value with two decimals and " v".
+void linea_medida(const char* pcetiqueta, uint16_t ivalor_ad, const char* pcseparador,
+                  float fvalor) {
+    SerialUSB.print(pcetiqueta);
+    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
+    SerialUSB.print(pcseparador);
+    SerialUSB.print(fvalor, 2);
+    SerialUSB.print(" v");
+}
+
+// Analog input k (0 or 1): measured, printed and checked against its
+// thresholds with its own confirmation counters.
+float estado_analogica(uint8_t k) {
+    const stconfiguracion_ktr09& config = configuracion_ktr09;
+    uint16_t ivalor_ad = 0;
+    const float fvalor =
+        extraigo_valor_analogico(k == 0 ? ANALOGICA_1 : ANALOGICA_2, &ivalor_ad, 0);
+    linea_medida(k == 0 ? "\tAnalog 1 (" : "\tAnalog 2 (", ivalor_ad, "):", fvalor);
+    uint8_t& cseguridad_low =
+        k == 0 ? ktr09.cseguridad_alarma_analogica1_low : ktr09.cseguridad_alarma_analogica2_low;
+    uint8_t& cseguridad_high =
+        k == 0 ? ktr09.cseguridad_alarma_analogica1_high : ktr09.cseguridad_alarma_analogica2_high;
+    histeresis_alarma(fvalor, config.fumbral_alarma_on[k], config.fumbral_alarma_off[k],
+                      ktr09.cestados_entradas_analogicas[k], cseguridad_low, cseguridad_high);
+    fin_linea_alarma(ktr09.cestados_entradas_analogicas[k], "Alarm");
+    return fvalor;
 }
 
 }  // namespace
@@ -173,35 +202,12 @@ void estado() {
 
     uint16_t ivalor_ad = 0;
     ktr09.fbateria = extraigo_valor_analogico(ANALOGICA_BATERIA, &ivalor_ad, 0);
-    SerialUSB.print("\tBatery (");
-    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
-    SerialUSB.print("): ");
-    SerialUSB.print(ktr09.fbateria, 2);
-    SerialUSB.print(" v");
+    linea_medida("\tBatery (", ivalor_ad, "): ", ktr09.fbateria);
     histeresis_alarma(ktr09.fbateria, config.ftension_alarma_bateria_baja,
                       config.ftension_alarma_bateria_off, ktr09.calarma_low_battery,
                       ktr09.cseguridad_bateria_baja_low, ktr09.cseguridad_bateria_baja_high);
     fin_linea_alarma(ktr09.calarma_low_battery, "Alarm low battery");
 
-    ktr09.fanalogica1 = extraigo_valor_analogico(ANALOGICA_1, &ivalor_ad, 0);
-    SerialUSB.print("\tAnalog 1 (");
-    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
-    SerialUSB.print("):");
-    SerialUSB.print(ktr09.fanalogica1, 2);
-    SerialUSB.print(" v");
-    histeresis_alarma(ktr09.fanalogica1, config.fumbral_alarma_on[0], config.fumbral_alarma_off[0],
-                      ktr09.cestados_entradas_analogicas[0], ktr09.cseguridad_alarma_analogica1_low,
-                      ktr09.cseguridad_alarma_analogica1_high);
-    fin_linea_alarma(ktr09.cestados_entradas_analogicas[0], "Alarm");
-
-    ktr09.fanalogica2 = extraigo_valor_analogico(ANALOGICA_2, &ivalor_ad, 0);
-    SerialUSB.print("\tAnalog 2 (");
-    SerialUSB.print(static_cast<unsigned int>(ivalor_ad));
-    SerialUSB.print("):");
-    SerialUSB.print(ktr09.fanalogica2, 2);
-    SerialUSB.print(" v");
-    histeresis_alarma(ktr09.fanalogica2, config.fumbral_alarma_on[1], config.fumbral_alarma_off[1],
-                      ktr09.cestados_entradas_analogicas[1], ktr09.cseguridad_alarma_analogica2_low,
-                      ktr09.cseguridad_alarma_analogica2_high);
-    fin_linea_alarma(ktr09.cestados_entradas_analogicas[1], "Alarm");
+    ktr09.fanalogica1 = estado_analogica(0);
+    ktr09.fanalogica2 = estado_analogica(1);
 }

@@ -40,14 +40,14 @@ struct Status {
 std::vector<Status> status_blocks(const std::string& output) {
     static const std::regex kBlock(
         "\\*{79}\r\n\t\t([0-9/ :]{14})\tFW: 3-0\r\n\\*{79}\r\n"
-        "\tBatery \\([0-9]+\\): ([0-9.]+) v(\tAlarm low battery)?\r\n"
-        "\tAnalog 1 \\([0-9]+\\):([0-9.]+) v(\tAlarm)?\r\n"
-        "\tAnalog 2 \\([0-9]+\\):([0-9.]+) v(\tAlarm)?\r\n");
+        "\tBatery \\([0-9]+\\): ([0-9.]+) v(\tAlarm low battery|\r\n)"
+        "\tAnalog 1 \\([0-9]+\\):([0-9.]+) v(\tAlarm|\r\n)"
+        "\tAnalog 2 \\([0-9]+\\):([0-9.]+) v(\tAlarm|\r\n)");
     std::vector<Status> blocks;
     for (std::sregex_iterator it(output.begin(), output.end(), kBlock), end; it != end; ++it) {
         const std::smatch& m = *it;
-        blocks.push_back({m[1], std::stod(m[2]), std::stod(m[4]), std::stod(m[6]), m[3].matched,
-                          m[5].matched, m[7].matched});
+        blocks.push_back({m[1], std::stod(m[2]), std::stod(m[4]), std::stod(m[6]), m[3] != "\r\n",
+                          m[5] != "\r\n", m[7] != "\r\n"});
     }
     return blocks;
 }
