@@ -285,7 +285,6 @@ static void servicio_canal_sensor(uint8_t i) {
         canal.creset = 1;
         if (canal.cextraigo != 0) {
             SerialUSB.print("Sensor => NO RX FRAMES!!!! ");
-            linea();
         }
     }
     procesamos_canal(i);
