@@ -82,7 +82,8 @@ void attach_default_devices(const Options& options) {
 }
 
 StationDevices station_devices() {
-    return {g_devices.clock.get(), g_devices.eeprom.get(), g_devices.analog.get()};
+    return {g_devices.clock.get(), g_devices.eeprom.get(), g_devices.analog.get(),
+            g_devices.weather.get()};
 }
 
 }  // namespace sim

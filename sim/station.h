@@ -9,6 +9,7 @@ namespace sim {
 class Mcp7940;
 class Eeprom24xx64;
 class AnalogInputs;
+class WeatherStation;
 
 // Attaches the devices of a standard station to the machine (after
 // host::reset_machine, before host::power_on), replacing those of an earlier
@@ -23,6 +24,7 @@ struct StationDevices {
     Mcp7940* clock;
     Eeprom24xx64* eeprom;
     AnalogInputs* analog;
+    WeatherStation* weather;  // on sensor channel 1
 };
 StationDevices station_devices();
 

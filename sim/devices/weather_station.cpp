@@ -69,7 +69,7 @@ WeatherStation::WeatherStation(const Wiring& wiring) : wiring_(wiring) {
 }
 
 WeatherStation::~WeatherStation() {
-    host::cancel(poll_event_);
+    host::remove_output_listener(power_listener_);
     host::cancel(boot_event_);
     for (auto& entry : outputs_) {
         host::cancel(entry.second.event);
@@ -82,7 +82,15 @@ WeatherStation::~WeatherStation() {
 void WeatherStation::attach() {
     host::attach_uart_peer(wiring_.uart_port, this);
     attached_ = true;
-    poll_power();
+    if (wiring_.power_pin >= 0) {
+        const uint32_t power_pin = static_cast<uint32_t>(wiring_.power_pin);
+        power_listener_ = host::on_output_change([this, power_pin](uint32_t pin, int) {
+            if (pin == power_pin) {
+                follow_power();
+            }
+        });
+    }
+    follow_power();
 }
 
 void WeatherStation::set_profile(const Profile& profile) {
@@ -202,9 +210,8 @@ std::string WeatherStation::mda_sentence(const Reading& reading) {
     return with_checksum(body, nmea_checksum(body));
 }
 
-// The supply follows the relay output; the output changes only on the
-// station's 100 ms steps, so watching it at that period misses nothing.
-void WeatherStation::poll_power() {
+// The supply follows the relay output.
+void WeatherStation::follow_power() {
     const int level =
         wiring_.power_pin < 0 ? -1 : host::output_level(static_cast<uint32_t>(wiring_.power_pin));
     const bool supplied = wiring_.power_pin < 0 || level != wiring_.off_level;
@@ -213,7 +220,6 @@ void WeatherStation::poll_power() {
     } else if (!supplied && powered_) {
         power_down();
     }
-    poll_event_ = host::schedule_in(kPowerPollPeriod, [this] { poll_power(); });
 }
 
 void WeatherStation::power_up() {

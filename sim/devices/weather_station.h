@@ -57,7 +57,6 @@ class WeatherStation : public host::UartPeer {
     };
 
     static constexpr host::Micros kBootTime = host::kSecond;
-    static constexpr host::Micros kPowerPollPeriod = 100 * host::kMillisecond;
 
     explicit WeatherStation(const Wiring& wiring);
     ~WeatherStation() override;
@@ -107,7 +106,7 @@ class WeatherStation : public host::UartPeer {
         uint64_t generation = 0;
     };
 
-    void poll_power();
+    void follow_power();
     void power_up();
     void power_down();
     void enable(const std::string& id, unsigned interval_tenths);
@@ -125,7 +124,7 @@ class WeatherStation : public host::UartPeer {
     bool attached_ = false;
     bool powered_ = false;
     bool booted_ = false;
-    host::EventId poll_event_ = 0;
+    host::ListenerId power_listener_ = 0;
     host::EventId boot_event_ = 0;
     std::map<std::string, Output> outputs_;
     std::string line_;

@@ -4,6 +4,8 @@
 // station computed it.
 #include <gtest/gtest.h>
 
+#include "support/state_dir.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -70,10 +72,8 @@ std::string aivdm_message_8(uint32_t mmsi, unsigned repeat) {
 }
 
 nlohmann::json gpsdecode_raw(const std::string& sentence) {
-    const std::filesystem::path input =
-        std::filesystem::temp_directory_path() /
-        ("ktr09_msg8_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         ".nmea");
+    const TemporaryStateDir scratch;
+    const std::filesystem::path input = scratch.path() / "msg8.nmea";
     {
         std::ofstream out(input);
         out << sentence << "\r\n";
@@ -88,7 +88,6 @@ nlohmann::json gpsdecode_raw(const std::string& sentence) {
         }
         pclose(pipe);
     }
-    std::filesystem::remove(input);
     const size_t end = output.find('\n');
     return nlohmann::json::parse(output.substr(0, end), nullptr, false);
 }

@@ -12,6 +12,7 @@
 
 #include "host/machine.h"
 #include "station.h"
+#include "support/state_dir.h"
 
 namespace {
 
@@ -60,9 +61,7 @@ std::vector<Report> reports(const std::string& output) {
 class WeatherStationRoadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state_ = std::filesystem::temp_directory_path() / "ktr09_weather_station_road";
-        std::filesystem::remove_all(state_);
-        std::filesystem::create_directories(state_);
+        state_ = scratch_.path();
         std::ofstream profile(state_ / "weather_station.txt");
         profile << "wind_knots " << kWindKnots << "\nwind_true_deg " << kWindTrue
                 << "\nwind_magnetic_deg 88.5\npressure_bar " << kPressureBar
@@ -79,8 +78,8 @@ class WeatherStationRoadTest : public ::testing::Test {
     void TearDown() override {
         host::power_off();
         host::reset_machine();
-        std::filesystem::remove_all(state_);
     }
+    TemporaryStateDir scratch_;
     std::filesystem::path state_;
 };
 

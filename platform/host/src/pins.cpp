@@ -4,6 +4,7 @@
 #include <Arduino.h>
 
 #include <cmath>
+#include <vector>
 
 #include "machine_internal.h"
 
@@ -23,7 +24,12 @@ struct Pin {
 
 Pin g_pins[kPinCount];
 int g_adc_bits = 10;
-std::function<void(uint32_t, int)> g_on_output_change;
+struct OutputListener {
+    ListenerId id;
+    std::function<void(uint32_t, int)> callback;
+};
+std::vector<OutputListener> g_output_listeners;
+ListenerId g_next_listener = 1;
 
 constexpr double kReferenceVolts = 3.3;
 
@@ -38,8 +44,12 @@ void update(uint32_t index, Change change) {
     const int before = driven_level(pin);
     change(pin);
     const int after = driven_level(pin);
-    if (after != before && g_on_output_change) {
-        g_on_output_change(index, after);
+    if (after != before) {
+        // A listener may add or remove listeners: tell the ones there now.
+        const std::vector<OutputListener> listeners = g_output_listeners;
+        for (const OutputListener& listener : listeners) {
+            listener.callback(index, after);
+        }
     }
 }
 
@@ -57,7 +67,7 @@ void pins_power_up() {
 }
 
 void pins_machine_reset() {
-    g_on_output_change = nullptr;
+    g_output_listeners.clear();
     for (Pin& pin : g_pins) {
         pin.external = -1;
         pin.volts = 0.0;
@@ -87,8 +97,20 @@ uint32_t pin_mode(uint32_t pin) {
     return pin < kPinCount ? g_pins[pin].mode : INPUT;
 }
 
-void on_output_change(std::function<void(uint32_t pin, int level)> callback) {
-    internal::g_on_output_change = std::move(callback);
+ListenerId on_output_change(std::function<void(uint32_t pin, int level)> callback) {
+    const ListenerId id = internal::g_next_listener++;
+    internal::g_output_listeners.push_back({id, std::move(callback)});
+    return id;
+}
+
+void remove_output_listener(ListenerId id) {
+    auto& listeners = internal::g_output_listeners;
+    for (auto it = listeners.begin(); it != listeners.end(); ++it) {
+        if (it->id == id) {
+            listeners.erase(it);
+            return;
+        }
+    }
 }
 
 void set_analog_voltage(uint32_t pin, double volts) {

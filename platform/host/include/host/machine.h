@@ -88,8 +88,11 @@ void set_input_level(uint32_t pin, int level);
 int output_level(uint32_t pin);
 // Mode last set with pinMode (INPUT after power-up).
 uint32_t pin_mode(uint32_t pin);
-// Hears of every change of an output level (device power through an output).
-void on_output_change(std::function<void(uint32_t pin, int level)> callback);
+// Adds a listener of every change of an output level (device power through
+// an output); it stays until removed or until reset_machine.
+using ListenerId = uint64_t;
+ListenerId on_output_change(std::function<void(uint32_t pin, int level)> callback);
+void remove_output_listener(ListenerId id);
 
 // Voltage on an analog pin (0 .. 3.3 V against the reference).
 void set_analog_voltage(uint32_t pin, double volts);
