@@ -9,7 +9,7 @@ target_include_directories(ktr09_firmware PUBLIC ${PROJECT_SOURCE_DIR}/platform/
 # refers to would be left out); the board services form the library.
 set(KTR09_STARTUP_SOURCE ${PROJECT_SOURCE_DIR}/platform/target/src/startup.cpp)
 file(GLOB KTR09_TARGET_PLATFORM_SOURCES CONFIGURE_DEPENDS
-     ${PROJECT_SOURCE_DIR}/platform/target/src/*.cpp)
+     ${PROJECT_SOURCE_DIR}/platform/target/src/*.cpp ${PROJECT_SOURCE_DIR}/platform/common/*.cpp)
 list(REMOVE_ITEM KTR09_TARGET_PLATFORM_SOURCES ${KTR09_STARTUP_SOURCE})
 add_library(ktr09_platform_target STATIC ${KTR09_TARGET_PLATFORM_SOURCES})
 target_include_directories(ktr09_platform_target PUBLIC ${PROJECT_SOURCE_DIR}/platform/include
