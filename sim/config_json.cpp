@@ -68,22 +68,51 @@ class FieldReader {
     FieldReader(std::string* error) : error_(error) {}
     bool failed() const { return failed_; }
 
+    // Each reader of a kind of value: true when `value` is of that kind and
+    // fits the field.
     template <typename T>
-    void integer(const json& object, const char* name, T* field) {
-        const json* value = member(object, name);
-        if (value == nullptr) {
-            return;
+    static bool integer_of(const json& value, T* field) {
+        if (!value.is_number_integer() || value.get<int64_t>() < std::numeric_limits<T>::min() ||
+            value.get<int64_t>() > std::numeric_limits<T>::max()) {
+            return false;
         }
-        if (!value->is_number_integer() || value->get<int64_t>() < std::numeric_limits<T>::min() ||
-            value->get<int64_t>() > std::numeric_limits<T>::max()) {
-            fail(name, "an integer in its field's range");
-            return;
-        }
-        *field = static_cast<T>(value->get<int64_t>());
+        *field = static_cast<T>(value.get<int64_t>());
+        return true;
     }
 
-    template <typename T, size_t N>
-    void integers(const json& object, const char* name, std::array<T, N>* field) {
+    // A decimal kept as an integer number of hundredths in [low, high].
+    template <typename T>
+    static bool hundredths_of(const json& value, int64_t low, int64_t high, T* field) {
+        if (!value.is_number()) {
+            return false;
+        }
+        const double scaled = std::round(value.get<double>() * 100.0);
+        if (!(scaled >= static_cast<double>(low) && scaled <= static_cast<double>(high))) {
+            return false;
+        }
+        *field = static_cast<T>(scaled);
+        return true;
+    }
+
+    static bool real_of(const json& value, float* field) {
+        if (!value.is_number()) {
+            return false;
+        }
+        *field = value.get<float>();
+        return true;
+    }
+
+    // One member read with `read`, or an array of N of them.
+    template <typename Read>
+    void one(const json& object, const char* name, const char* expected, Read read) {
+        const json* value = member(object, name);
+        if (value != nullptr && !read(*value)) {
+            fail(name, expected);
+        }
+    }
+
+    template <size_t N, typename Read>
+    void each(const json& object, const char* name, const char* expected, Read read) {
         const json* value = member(object, name);
         if (value == nullptr) {
             return;
@@ -93,93 +122,46 @@ class FieldReader {
             return;
         }
         for (size_t i = 0; i < N; ++i) {
-            const json& item = (*value)[i];
-            if (!item.is_number_integer() || item.get<int64_t>() < std::numeric_limits<T>::min() ||
-                item.get<int64_t>() > std::numeric_limits<T>::max()) {
-                fail(name, "integers in the field's range");
+            if (!read((*value)[i], i)) {
+                fail(name, expected);
                 return;
             }
-            (*field)[i] = static_cast<T>(item.get<int64_t>());
         }
     }
 
-    // A decimal kept as an integer number of hundredths in [low, high].
-    bool hundredths_of(const json& value, int64_t low, int64_t high, int64_t* stored) {
-        if (!value.is_number()) {
-            return false;
-        }
-        const double scaled = std::round(value.get<double>() * 100.0);
-        if (!(scaled >= static_cast<double>(low) && scaled <= static_cast<double>(high))) {
-            return false;
-        }
-        *stored = static_cast<int64_t>(scaled);
-        return true;
+    template <typename T>
+    void integer(const json& object, const char* name, T* field) {
+        one(object, name, "an integer in its field's range",
+            [field](const json& v) { return integer_of(v, field); });
+    }
+
+    template <typename T, size_t N>
+    void integers(const json& object, const char* name, std::array<T, N>* field) {
+        each<N>(object, name, "integers in the field's range",
+                [field](const json& v, size_t i) { return integer_of(v, &(*field)[i]); });
     }
 
     template <typename T>
     void hundredths(const json& object, const char* name, T* field, int64_t low, int64_t high) {
-        const json* value = member(object, name);
-        int64_t stored = 0;
-        if (value == nullptr) {
-            return;
-        }
-        if (!hundredths_of(*value, low, high, &stored)) {
-            fail(name, "a number with at most two decimals in the field's range");
-            return;
-        }
-        *field = static_cast<T>(stored);
+        one(object, name, "a number with at most two decimals in the field's range",
+            [=](const json& v) { return hundredths_of(v, low, high, field); });
     }
 
     template <typename T, size_t N>
     void hundredths_array(const json& object, const char* name, std::array<T, N>* field,
                           int64_t low, int64_t high) {
-        const json* value = member(object, name);
-        if (value == nullptr) {
-            return;
-        }
-        if (!value->is_array() || value->size() != N) {
-            fail(name, "an array of " + std::to_string(N) + " numbers");
-            return;
-        }
-        for (size_t i = 0; i < N; ++i) {
-            int64_t stored = 0;
-            if (!hundredths_of((*value)[i], low, high, &stored)) {
-                fail(name, "numbers with at most two decimals in the field's range");
-                return;
-            }
-            (*field)[i] = static_cast<T>(stored);
-        }
+        each<N>(object, name, "numbers with at most two decimals in the field's range",
+                [=](const json& v, size_t i) { return hundredths_of(v, low, high, &(*field)[i]); });
     }
 
     void real(const json& object, const char* name, float* field) {
-        const json* value = member(object, name);
-        if (value == nullptr) {
-            return;
-        }
-        if (!value->is_number()) {
-            fail(name, "a number");
-            return;
-        }
-        *field = value->get<float>();
+        one(object, name, "a number", [field](const json& v) { return real_of(v, field); });
     }
 
     template <size_t N>
     void reals(const json& object, const char* name, std::array<float, N>* field) {
-        const json* value = member(object, name);
-        if (value == nullptr) {
-            return;
-        }
-        if (!value->is_array() || value->size() != N) {
-            fail(name, "an array of " + std::to_string(N) + " numbers");
-            return;
-        }
-        for (size_t i = 0; i < N; ++i) {
-            if (!(*value)[i].is_number()) {
-                fail(name, "numbers");
-                return;
-            }
-            (*field)[i] = (*value)[i].get<float>();
-        }
+        each<N>(object, name, "numbers",
+                [field](const json& v, size_t i) { return real_of(v, &(*field)[i]); });
     }
 
     void name(const json& object, const char* member_name, std::array<uint8_t, 20>* field) {
