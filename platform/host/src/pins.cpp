@@ -28,7 +28,12 @@ struct OutputListener {
     ListenerId id;
     std::function<void(uint32_t, int)> callback;
 };
-std::vector<OutputListener> g_output_listeners;
+// Device models may outlive every other static object here (they remove
+// themselves when destroyed at exit), so the list is never destroyed.
+std::vector<OutputListener>& output_listeners() {
+    static std::vector<OutputListener>* const listeners = new std::vector<OutputListener>;
+    return *listeners;
+}
 ListenerId g_next_listener = 1;
 
 constexpr double kReferenceVolts = 3.3;
@@ -46,7 +51,7 @@ void update(uint32_t index, Change change) {
     const int after = driven_level(pin);
     if (after != before) {
         // A listener may add or remove listeners: tell the ones there now.
-        const std::vector<OutputListener> listeners = g_output_listeners;
+        const std::vector<OutputListener> listeners = output_listeners();
         for (const OutputListener& listener : listeners) {
             listener.callback(index, after);
         }
@@ -67,7 +72,7 @@ void pins_power_up() {
 }
 
 void pins_machine_reset() {
-    g_output_listeners.clear();
+    output_listeners().clear();
     for (Pin& pin : g_pins) {
         pin.external = -1;
         pin.volts = 0.0;
@@ -99,12 +104,12 @@ uint32_t pin_mode(uint32_t pin) {
 
 ListenerId on_output_change(std::function<void(uint32_t pin, int level)> callback) {
     const ListenerId id = internal::g_next_listener++;
-    internal::g_output_listeners.push_back({id, std::move(callback)});
+    internal::output_listeners().push_back({id, std::move(callback)});
     return id;
 }
 
 void remove_output_listener(ListenerId id) {
-    auto& listeners = internal::g_output_listeners;
+    auto& listeners = internal::output_listeners();
     for (auto it = listeners.begin(); it != listeners.end(); ++it) {
         if (it->id == id) {
             listeners.erase(it);

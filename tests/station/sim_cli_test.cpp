@@ -1,0 +1,71 @@
+// ktr09-sim as a user runs it: the binary, its options and its state directory.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/state_dir.h"
+
+namespace {
+
+struct SimRun {
+    int status;
+    std::string out;
+};
+
+SimRun run_sim(const std::string& arguments) {
+    const std::string command = std::string(KTR09_SIM_BINARY) + " " + arguments + " 2>/dev/null";
+    SimRun run{-1, ""};
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            run.out.append(buffer, n);
+        }
+        const int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(SimCommandLine, RunsTheDefaultStationForItsDuration) {
+    const TemporaryStateDir state;
+    const SimRun run = run_sim("--duration 2m30s --state-dir " + state.path().string());
+    ASSERT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find("\r\n" + std::string(69, '*') + "\r\n\t\tZPX\t\tKTR09\r\n"));
+    EXPECT_NE(std::string::npos, run.out.find("Configuracion RTC:"));
+    // The status block after start-up and after each of the two minute reads.
+    EXPECT_GE(count(run.out, "\tBatery ("), 2u) << run.out;
+    for (const char* file :
+         {"eeprom_24xx64.bin", "rtc_mcp7940.bin", "analog_inputs.txt", "weather_station.txt"}) {
+        EXPECT_TRUE(std::filesystem::exists(state.path() / file)) << file;
+    }
+}
+
+TEST(SimCommandLine, ASecondRunKeepsTheClockOfTheFirst) {
+    const TemporaryStateDir state;
+    ASSERT_EQ(0, run_sim("--duration 3m --state-dir " + state.path().string()).status);
+    const SimRun again = run_sim("--duration 1m30s --state-dir " + state.path().string());
+    ASSERT_EQ(0, again.status);
+    // The first run set the new clock to 01/01/23 00:01 and ran three minutes.
+    EXPECT_NE(std::string::npos, again.out.find("01/01/23 00:05")) << again.out;
+}
+
+TEST(SimCommandLine, BadOptionsAreRefused) {
+    for (const char* arguments : {"--duration 10x", "--mode 3", "--no-such-option"}) {
+        EXPECT_NE(0, run_sim(arguments).status) << arguments;
+    }
+}
+
+}  // namespace
