@@ -3,6 +3,8 @@
 // nine bit times on the bus.
 #include <Wire.h>
 
+#include <algorithm>
+
 #include "machine_internal.h"
 
 TwoWire Wire;
@@ -128,7 +130,7 @@ uint8_t TwoWire::requestFrom(uint8_t address, uint8_t quantity, bool stop) {
     if (!g_bus.started) {
         return 0;
     }
-    const size_t wanted = quantity < host::internal::kBuffer ? quantity : host::internal::kBuffer;
+    const size_t wanted = std::min<size_t>(quantity, host::internal::kBuffer);
     if (host::internal::answering(address) == nullptr) {
         host::internal::bus_time(1);
         return 0;
