@@ -18,8 +18,16 @@ bool g_dispatching = false;
 bool g_io_activity = false;
 Micros g_next_event = kNever;
 bool g_realtime = false;
+uint64_t g_calls = 0;
+uint64_t g_dispatches = 0;
 
 namespace {
+
+// Consecutive polls with no other call and nothing run between them.
+constexpr unsigned kPollsBeforeSleeping = 4;
+unsigned g_quiet_polls = 0;
+uint64_t g_calls_at_last_poll = 0;
+uint64_t g_dispatches_at_last_poll = 0;
 
 struct EventList {
     // Keyed by (time, id): ids grow, so equal times keep scheduling order.
@@ -69,6 +77,7 @@ void run_first_event() {
     list.by_time.erase(first);
     refresh_next_event();
     g_dispatching = true;
+    ++g_dispatches;
     action();
     g_dispatching = false;
 }
@@ -91,6 +100,7 @@ void reset_clock() {
     g_realtime = false;
     g_dispatching = false;
     g_io_activity = false;
+    g_quiet_polls = 0;
 }
 
 void advance_slowly(Micros target, bool wake_on_resume) {
@@ -148,6 +158,29 @@ void advance_slowly(Micros target, bool wake_on_resume) {
             return;
         }
     }
+}
+
+void poll_call() {
+    const bool quiet = g_calls == g_calls_at_last_poll && g_dispatches == g_dispatches_at_last_poll;
+    g_quiet_polls = quiet ? g_quiet_polls + 1 : 0;
+    Micros target = g_now + kCallCost;
+    if (g_quiet_polls >= kPollsBeforeSleeping && !g_dispatching) {
+        Micros wake = g_next_event;
+        if (tick_interrupt_enabled() && g_next_tick < wake) {
+            wake = g_next_tick;
+        }
+        if (g_watchdog_deadline < wake) {
+            wake = g_watchdog_deadline;
+        }
+        if (wake != kNever && wake > target) {
+            target = wake;
+        }
+    }
+    // Taken before moving on: whatever the move runs, the firmware looks at
+    // it before it counts as spinning again.
+    g_calls_at_last_poll = g_calls;
+    g_dispatches_at_last_poll = g_dispatches;
+    advance_to(target);
 }
 
 void wait_for_interrupt() {

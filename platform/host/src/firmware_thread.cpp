@@ -283,6 +283,8 @@ void run_until(Micros until) {
     if (t_firmware_thread) {
         return;
     }
+    // The host stepping in may change anything a spinning firmware looks at.
+    ++g_dispatches;
     for (;;) {
         if (g_thread_exists) {
             Control& c = control();

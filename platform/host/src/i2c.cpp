@@ -146,7 +146,7 @@ uint8_t TwoWire::requestFrom(uint8_t address, uint8_t quantity, bool stop) {
 }
 
 int TwoWire::available() {
-    platform_call();
+    host::internal::poll_call();
     return static_cast<int>(g_bus.received_size - g_bus.received_at);
 }
 

@@ -46,10 +46,19 @@ inline void advance_to(Micros target, bool wake_on_resume = false) {
     }
     advance_slowly(target, wake_on_resume);
 }
+// Platform calls made and ticks or events run, for telling a spin from work.
+extern uint64_t g_calls;
+extern uint64_t g_dispatches;
 // The cost of one platform call made by the firmware.
 inline void platform_call() {
+    ++g_calls;
     advance_to(g_now + kCallCost);
 }
+// The cost of a call that only looks at the board (watchdog feed, bytes
+// waiting). While the firmware does nothing but such calls and nothing
+// happens, it is spinning on a state only a tick, an event or the watchdog
+// can change: after a few of them it sleeps straight to the next of those.
+void poll_call();
 // Sleeps until the next interrupt, event or watchdog expiry; with nothing
 // that can wake the station, until the end of the current run.
 void wait_for_interrupt();

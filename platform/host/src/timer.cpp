@@ -250,6 +250,7 @@ void fire_tick(Micros limit) {
     void (*const handler)() = tc0_handler();
     if (handler != nullptr) {
         g_dispatching = true;
+        ++g_dispatches;
         handler();
         g_dispatching = false;
     }

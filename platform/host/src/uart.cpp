@@ -207,7 +207,7 @@ void Uart::flush() {
 }
 
 int Uart::available() {
-    platform_call();
+    host::internal::poll_call();
     const host::internal::Port* p = host::internal::port_at(port_);
     return p != nullptr ? static_cast<int>(p->received.size()) : 0;
 }

@@ -37,6 +37,7 @@ using namespace internal;
 void usb_send(const std::string& text) {
     if (g_open) {
         g_received.insert(g_received.end(), text.begin(), text.end());
+        ++internal::g_dispatches;  // what a spinning firmware sees has changed
     }
 }
 
@@ -61,7 +62,7 @@ void USBSerial::begin(uint32_t baud) {
 }
 
 int USBSerial::available() {
-    platform_call();
+    host::internal::poll_call();
     return static_cast<int>(g_received.size());
 }
 

@@ -67,7 +67,7 @@ void sodaq_wdt_disable() {
 }
 
 void sodaq_wdt_reset() {
-    platform_call();
+    poll_call();
     if (g_enabled) {
         g_watchdog_deadline = g_now + g_period;
     }
