@@ -156,9 +156,10 @@ int main(int argc, char** argv) {
     host::set_realtime(options.realtime);
 
     // Input is looked at between slices of virtual time: short ones while a
-    // person may be typing, longer ones when the run is unattended.
+    // person may be typing, long ones when the run is unattended (each slice
+    // hands control between two threads, which costs wall time).
     const host::Micros slice =
-        (options.usb_pty || forward_stdin) ? 10 * host::kMillisecond : 100 * host::kMillisecond;
+        (options.usb_pty || forward_stdin) ? 10 * host::kMillisecond : 5 * host::kSecond;
     const host::Micros start = host::now();
     bool stdin_closed = false;
     while (stop_requested == 0) {
