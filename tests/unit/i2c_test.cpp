@@ -302,8 +302,9 @@ TEST_F(DecodingTest, StandardImageLoadsAsItsConfiguration) {
               configuracion_ais.llongitud_shipras[0]);
     EXPECT_FLOAT_EQ(config.configuracion_ktr09.ftension_alarma_bateria_baja / 100.0f,
                     configuracion_ktr09.ftension_alarma_bateria_baja);
-    EXPECT_STREQ(reinterpret_cast<const char*>(config.configuracion_ktr09.cnombre.data()),
-                 configuracion_ktr09.cnombre);
+    // The name field has no terminator of its own: all 20 bytes are compared.
+    EXPECT_EQ(0, memcmp(config.configuracion_ktr09.cnombre.data(), configuracion_ktr09.cnombre,
+                        sizeof configuracion_ktr09.cnombre));
 }
 
 // ---- Little-endian helpers ------------------------------------------------------

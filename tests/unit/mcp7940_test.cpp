@@ -268,6 +268,31 @@ TEST_F(ClockTest, WriteFailsAfterFiveAttemptsWhenTheClockDoesNotAnswer) {
     EXPECT_EQ(expected, usb());
 }
 
+TEST_F(ClockTest, WriteThatReadsBackAnotherDateFailsAfterFiveAttempts) {
+    // The clock keeps only the bits it has: day 45 reads back as day 5, and a
+    // weekday of 9 as 1. Both are valid dates, but not the ones written.
+    struct Case {
+        const char* name;
+        uint8_t day, weekday;
+    };
+    const Case cases[] = {{"day 45 read back as 5", 45, 3}, {"weekday 9 read back as 1", 3, 9}};
+    for (const Case& c : cases) {
+        set(24, 1, 1, 0, 0, 0);
+        ktr09.csincronizada = 0;
+        rtc.cextraigo = 1;
+        usb();
+        EXPECT_EQ(0, escritura_fecha(c.day, 4, 24, c.weekday, 15, 7, 9)) << c.name;
+        EXPECT_EQ(0, ktr09.csincronizada) << c.name;
+        const std::string printed = usb();
+        size_t failures = 0;
+        for (size_t at = printed.find("Error escritura fecha"); at != std::string::npos;
+             at = printed.find("Error escritura fecha", at + 1)) {
+            ++failures;
+        }
+        EXPECT_EQ(5u, failures) << c.name << "\n" << printed;
+    }
+}
+
 TEST_F(ClockTest, GpsTimeSetsTheClockAndOpensTheDaysLogDirectoryOnce) {
     stais.cdia_utc = 3;
     stais.cmes_utc = 4;
