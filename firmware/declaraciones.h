@@ -1,6 +1,7 @@
 // The station's state: every global record, scalar and constant table. All of
 // them are statically allocated; the tick interrupt shares only byte and
-// halfword fields with the foreground.
+// halfword fields with the foreground, and those are volatile so that every
+// poll of a countdown reads memory.
 #pragma once
 
 #include <SdFat.h>
@@ -24,16 +25,16 @@ struct stais_t {
     uint16_t ibytes_rx;
     uint16_t ibateria;  // hundredths of a volt
     uint16_t ibytes_mensaje_a_tx;
-    uint16_t itimeout_tx_msg6;  // seconds, counted down by the tick
+    volatile uint16_t itimeout_tx_msg6;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg6;
     uint8_t cindice_msg6;
     uint8_t creintentos_msg6;
     uint8_t ccanal_msg6;        // 0xFF = none
-    uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
+    volatile uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;
     uint8_t creintentos_msg8;
-    uint16_t itimeout_tx_msg12;  // seconds, counted down by the tick
+    volatile uint16_t itimeout_tx_msg12;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg12;
     uint8_t cindice_msg12;
     uint8_t creintentos_msg12;
@@ -47,17 +48,17 @@ struct stais_t {
     uint8_t csatelites;
     uint8_t cqgps;
     uint8_t cnueva_sincronizacion_horaria;
-    uint8_t ctimeout_frame_rmc;  // seconds, counted down while a synchronisation is pending
-    uint8_t ctimeout_frame_gga;  // seconds, counted down while a synchronisation is pending
+    volatile uint8_t ctimeout_frame_rmc;  // seconds, counted down while a synchronisation is pending
+    volatile uint8_t ctimeout_frame_gga;  // seconds, counted down while a synchronisation is pending
     uint8_t ccambios_bruscos_roe;
     uint8_t cesperando_respuesta;
-    uint8_t ctimeout_rx_frame;  // ms of line silence ending a frame, counted down every 1 ms
+    volatile uint8_t ctimeout_rx_frame;  // ms of line silence ending a frame, counted down every 1 ms
     uint8_t ccalculo_checksum_nmea;
     uint8_t cchecksum_nmea;
     uint8_t ccomando;
     uint8_t cconexion_software_pc;
     uint8_t creintentos_comando;
-    uint8_t ctimeout_respuesta_comando;  // tenths of a second, counted down every 100 ms
+    volatile uint8_t ctimeout_respuesta_comando;  // tenths of a second, counted down every 100 ms
     uint8_t cstatus_gps;
     uint8_t ctipo_aton;
     uint8_t ccantidad_partes_paquete;
@@ -66,14 +67,14 @@ struct stais_t {
     uint8_t cprimer_msg_21_tras_reset;
     uint8_t cbits_no_utilizados_caton_status;
     uint8_t cposition_accurasy_msg21;
-    uint8_t csegundos_sin_tramas_deteccion_usb;  // counted up each second, stops at 120
-    uint8_t csegundos_sin_tramas_gps_ais;        // counted up each second, stops at 10
-    uint8_t cminutos_timeout_rx_frames;          // minutes, counted down every minute
+    volatile uint8_t csegundos_sin_tramas_deteccion_usb;  // counted up each second, stops at 120
+    volatile uint8_t csegundos_sin_tramas_gps_ais;        // counted up each second, stops at 10
+    volatile uint8_t cminutos_timeout_rx_frames;          // minutes, counted down every minute
     uint8_t cresultados_configuracion;
     uint8_t cposicion_datos_msg6;
     uint8_t ccantidad_total_frames_vdm_msg6_procesando;
     uint8_t cultima_frame_vdm_msg6_procesando;
-    uint8_t ctimeout_frame_vdm_msg6_procesando;  // tenths of a second, counted down every 100 ms
+    volatile uint8_t ctimeout_frame_vdm_msg6_procesando;  // tenths of a second, counted down every 100 ms
     uint8_t crelleno_msg6;
     unsigned char cmsg6[90];
     unsigned char cmsg[90];
@@ -123,11 +124,11 @@ struct stconfiguracion_ktr09 {
 struct stktr09 {
     float fbateria;
     float fanalogica1, fanalogica2;
-    uint16_t iseguridad_entrada_externa_low[4];
-    uint16_t iseguridad_entrada_externa_high[4];
-    uint16_t itiempo_activacion_salida_digital[4];  // 100 ms units
-    unsigned char cestados_entradas_externas[4];    // 0, 1, 0x81 latched, 2 unknown (test)
-    unsigned char cestado_salida_digital[4];
+    volatile uint16_t iseguridad_entrada_externa_low[4];
+    volatile uint16_t iseguridad_entrada_externa_high[4];
+    volatile uint16_t itiempo_activacion_salida_digital[4];  // 100 ms units
+    volatile unsigned char cestados_entradas_externas[4];    // 0, 1, 0x81 latched, 2 unknown (test)
+    volatile unsigned char cestado_salida_digital[4];
     unsigned char cestados_entradas_analogicas[2];
     uint8_t ccambios_bruscos_bateria;
     uint8_t cseguridad_bateria_baja_high, cseguridad_bateria_baja_low;
@@ -143,7 +144,7 @@ struct stktr09 {
     uint8_t cextraigo;
     uint8_t crefresco;
     uint8_t csincronizada;
-    uint8_t creintentos_lectura_fecha;
+    volatile uint8_t creintentos_lectura_fecha;
     uint8_t cbytes_rx;
     unsigned char cbuffer_rx[32];
 };
@@ -179,9 +180,9 @@ struct stsensor {
     uint8_t csea_state;
     uint8_t cair_pressure_tendency;
     uint8_t cair_pressure_muestras_temporales;
-    uint8_t ctimeout_datos_validos;  // 100 ms units for types 1 and 2, minutes for type 3
+    volatile uint8_t ctimeout_datos_validos;  // 100 ms units for types 1 and 2, minutes for type 3
     uint8_t cnueva_muestra;
-    uint8_t ctimeout_alarm;  // seconds, counted down every second
+    volatile uint8_t ctimeout_alarm;  // seconds, counted down every second
     uint8_t cconfiguracion;
     uint32_t lmmsi_destino_msg6;
     uint8_t cnew_msg6;
@@ -191,12 +192,12 @@ struct stsensor {
     uint16_t ibytes_rx;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;
     uint8_t cid_secuencial;
-    uint8_t ctimeout_rx_frame;  // ms of line silence ending a burst, counted down every 1 ms
-    uint8_t cdelay;             // seconds, counted down every second
+    volatile uint8_t ctimeout_rx_frame;  // ms of line silence ending a burst, counted down every 1 ms
+    volatile uint8_t cdelay;             // seconds, counted down every second
     uint8_t ccantidad_resets;
     uint8_t calarma;
     uint8_t cesperando_respuesta;
-    uint8_t ctimeout_respuesta_comando;  // tenths of a second, counted down every 100 ms
+    volatile uint8_t ctimeout_respuesta_comando;  // tenths of a second, counted down every 100 ms
     uint8_t cbytes_tx;
     uint8_t creset;
     uint8_t ccomando;
@@ -219,7 +220,7 @@ struct stconfiguracion_sensor {
 // ---- Clock and card --------------------------------------------------------
 
 struct strtc {
-    uint8_t ctimeout;  // ms, counted down every 1 ms
+    volatile uint8_t ctimeout;  // ms, counted down every 1 ms
     uint8_t calarma;
     uint8_t cextraigo;
     uint8_t cposible_error;
@@ -230,7 +231,7 @@ struct stsd_t {
     uint8_t cintentos_creacion_fichero;
     uint8_t cintentos_creacion_directorio;
     uint8_t ccreacion_nuevo_directorio;
-    uint8_t cdelay;                 // seconds, counted down every second
+    volatile uint8_t cdelay;                 // seconds, counted down every second
     uint8_t ctarjeta_inicializada;  // 0 not initialised, 1 ready, 4 given up
     uint8_t cporcentaje_full;
     uint8_t cbytes_name_file;

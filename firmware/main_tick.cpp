@@ -98,11 +98,12 @@ static inline void descontar(volatile uint8_t& campo) {
 
 // Debounce of one input whose pin reads `cnivel`: `pcontador` counts samples
 // at that level, `potro` the samples at the other level.
-static void antirrebote_entrada(uint8_t i, uint8_t cnivel, uint16_t& pcontador, uint16_t& potro) {
+static void antirrebote_entrada(uint8_t i, uint8_t cnivel, volatile uint16_t& pcontador,
+                                volatile uint16_t& potro) {
     const uint8_t creposo = configuracion_ktr09.cestado_en_reposo_entrada_externa[i];
     const uint16_t itiempo = configuracion_ktr09.itemporizacion_entrada_externa[i];
     const uint8_t cfuncion = configuracion_ktr09.cfuncionalidad_entradas_externas[i];
-    unsigned char& cestado = ktr09.cestados_entradas_externas[i];
+    volatile unsigned char& cestado = ktr09.cestados_entradas_externas[i];
 
     potro = 0;
     if (pcontador <= itiempo) {
@@ -135,8 +136,8 @@ static void entradas_modo_normal() {
         if (cfuncion != 1 && cfuncion != 2) {
             continue;
         }
-        uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
-        uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
+        volatile uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
+        volatile uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
         if (digitalRead(kPinesEntradas[i]) == HIGH) {
             antirrebote_entrada(i, HIGH, ialto, ibajo);
         } else {
@@ -148,11 +149,11 @@ static void entradas_modo_normal() {
 // Console test mode: fixed 500 ms debounce and an event code per change.
 static void entradas_modo_test() {
     for (uint8_t i = 0; i < 4; ++i) {
-        unsigned char& cestado = ktr09.cestados_entradas_externas[i];
-        uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
-        uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
+        volatile unsigned char& cestado = ktr09.cestados_entradas_externas[i];
+        volatile uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
+        volatile uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
         const bool balto = digitalRead(kPinesEntradas[i]) == HIGH;
-        uint16_t& icontador = balto ? ialto : ibajo;
+        volatile uint16_t& icontador = balto ? ialto : ibajo;
         const uint8_t cnuevo_estado = balto ? 1 : 0;
         (balto ? ibajo : ialto) = 0;
         if (cestado != cnuevo_estado) {
@@ -176,7 +177,7 @@ static void salidas_digitales() {
         digitalWrite(kPinesSalidas[j], bactiva != breposo_alto ? HIGH : LOW);
     }
     for (uint8_t j = 0; j < 4; ++j) {
-        uint16_t& itiempo = ktr09.itiempo_activacion_salida_digital[j];
+        volatile uint16_t& itiempo = ktr09.itiempo_activacion_salida_digital[j];
         if (itiempo != 0) {
             --itiempo;
             if (itiempo == 0) {
