@@ -284,7 +284,9 @@ static void servicio_canal_sensor(uint8_t i) {
         // 30 s without a good sentence: the device is reset on the next pass.
         canal.creset = 1;
         if (canal.cextraigo != 0) {
+            // The weather-station channel's own description adds the line break.
             SerialUSB.print("Sensor => NO RX FRAMES!!!! ");
+            linea();
         }
     }
     procesamos_canal(i);

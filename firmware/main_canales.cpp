@@ -168,7 +168,7 @@ static uint8_t atiendo_trama_pc(uint8_t ccanal) {
     const uint8_t cresultado =
         verificar_trama(canal.cframe_rx, static_cast<uint8_t>(canal.ibytes_rx));
     if (cresultado == 1) {
-        SerialUSB.println("Trama configuracion");
+        SerialUSB.print("Trama configuracion");
         return 1;
     }
     return cresultado == 2 ? 1 : 0;

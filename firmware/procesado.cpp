@@ -23,8 +23,8 @@ uint16_t calculo_crc16(const unsigned char* pframe, uint16_t ilongitud) {
 }
 
 uint8_t verificar_trama(const unsigned char* bufferIn, uint8_t Longitud) {
-    // A stated length below the smallest frame would put the CRC before the
-    // header; such a frame is as invalid as one that is not all here yet.
+    // A frame shorter than its fixed fields (13 bytes) is not a frame: with a
+    // stated length of 0 or 1 the CRC would even run past the buffer.
     if (Longitud < kLongitudMinimaTrama) {
         return 0;
     }

@@ -432,7 +432,7 @@ TEST_F(ServedChannelTest, SilentStationIsResetEvery30sUntilTheAlarm) {
         host::run_for(100 * kMillisecond);
         pending += usb();
         size_t at;
-        while ((at = pending.find("Sensor => NO RX FRAMES!!!! ")) != std::string::npos) {
+        while ((at = pending.find("Sensor => NO RX FRAMES!!!! \r\n")) != std::string::npos) {
             silences.push_back(host::now());
             pending.erase(0, at + 1);
         }
