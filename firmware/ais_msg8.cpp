@@ -133,12 +133,14 @@ uint8_t tendencia_msg8(const stsensor& canal) {
     if (centradas == 0) {
         return CTENDENCIA_NO_DISPONIBLE;
     }
-    const uint32_t lreferencia = (lsuma + centradas / 2) / centradas;
-    const uint32_t lactual = canal.iair_pressure[0];
-    if (lactual + 1 < lreferencia) {
+    // current - mean compared with 1 tenth, scaled by the count so that the
+    // mean is never rounded: n * current - sum against n.
+    const int32_t ldiferencia =
+        static_cast<int32_t>(centradas) * canal.iair_pressure[0] - static_cast<int32_t>(lsuma);
+    if (ldiferencia < -static_cast<int32_t>(centradas)) {
         return 1;
     }
-    if (lactual > lreferencia + 1) {
+    if (ldiferencia > static_cast<int32_t>(centradas)) {
         return 2;
     }
     return 0;

@@ -342,7 +342,6 @@ void procesamos_sentencia(uint8_t ccanal, const uint8_t* pctrama, uint16_t iinic
         // The station talks but not as configured: configure it again.
         if (canal.cconfiguracion == 0) {
             SerialUSB.print("Nueva configuracion");
-            linea();
             canal.cconfiguracion = 1;
         }
         return;

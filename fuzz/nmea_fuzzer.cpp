@@ -13,6 +13,7 @@
 #include <Arduino.h>
 
 #include "ais.h"
+#include "declaraciones.h"
 #include "host/machine.h"
 #include "nmea.h"
 
@@ -150,6 +151,54 @@ void fuzz_payload(const std::vector<uint8_t>& buffer, const Parameters& p) {
     check(decodificacion_mensaje_vdo(armoured) == (p.symbol & 0x3F));
 }
 
+// Fields of any width packed from a fresh cursor read back as their low bits,
+// and the packer never writes past the 90-symbol message array.
+void fuzz_packing(const std::vector<uint8_t>& buffer) {
+    memset(stais.cmsg, 0, sizeof stais.cmsg);
+    uint8_t csimbolo = 0;
+    uint8_t cresto = 6;
+    uint16_t ibit = 0;
+    struct Packed {
+        uint16_t bit;
+        uint8_t width;
+        uint32_t value;
+    };
+    std::vector<Packed> packed;
+    for (size_t i = 0; i + 4 < buffer.size(); i += 5) {
+        const uint8_t width = static_cast<uint8_t>(1 + buffer[i] % 32);
+        if (ibit + width > 90 * 6) {
+            break;
+        }
+        uint32_t value = 0;
+        memcpy(&value, &buffer[i + 1], 4);
+        cresto = cpartimos_y_codificamos_en_6bits(value, width, cresto, &csimbolo, stais.cmsg);
+        check(cresto >= 1 && cresto <= 6);
+        packed.push_back({ibit, width, width == 32 ? value : value & ((1u << width) - 1)});
+        ibit = static_cast<uint16_t>(ibit + width);
+    }
+    for (const Packed& field : packed) {
+        check(extraemos_bits_decodificados(stais.cmsg, 0, field.width, field.bit) == field.value);
+    }
+}
+
+// The transmit frame builders never write past the 512-byte frame.
+void fuzz_frame_builders(const std::vector<uint8_t>& buffer) {
+    stais.ibytes_mensaje_a_tx = 0;
+    stais.ccalculo_checksum_nmea = 1;
+    for (size_t i = 0; i + 5 < buffer.size(); i += 6) {
+        uint32_t value = 0;
+        memcpy(&value, &buffer[i + 2], 4);
+        if (buffer[i] & 1) {
+            inserto_variable_ais(value, static_cast<uint8_t>(buffer[i + 1] % 11), buffer[i] >> 1);
+        } else {
+            inserto_variable_hex_ais(value, static_cast<uint8_t>(buffer[i + 1] % 9),
+                                     buffer[i] >> 1);
+        }
+        inserto_caracter_ais(buffer[i + 1]);
+        check(stais.ibytes_mensaje_a_tx <= sizeof stais.cframe_tx);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -179,6 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_checksums(buffer, p, first, end);
     fuzz_numbers(buffer, p, first, end);
     fuzz_payload(buffer, p);
+    fuzz_packing(buffer);
+    fuzz_frame_builders(buffer);
     (void)host::usb_take_output();
     return 0;
 }

@@ -202,6 +202,9 @@ TEST_F(Msg8Test, TendencyAgainstTheMeanOfTheFilledHistory) {
         {"mean of 10090 and 10110", {10090, 10110}, 10098, 1},
         {"empty entries between are left out", {10100, 0, 511, 10100}, 10103, 2},
         {"all eighteen entries count", std::vector<uint16_t>(18, 10200), 10150, 1},
+        {"1.5 tenths above a mean of 10100.5: rising", {10100, 10101}, 10102, 2},
+        {"half a tenth above a mean of 10100.5: steady", {10100, 10101}, 10101, 0},
+        {"1.5 tenths below a mean of 10100.5: falling", {10100, 10101}, 10099, 1},
     };
     weather_on(0);
     for (const auto& c : cases) {

@@ -357,7 +357,7 @@ TEST_F(EmaTest, UnexpectedSentenceAsksForConfigurationOnce) {
     sensor[0].cconfiguracion = 0;
     burst(sentence("WIMWV,45.0,T,10.0,N,A") + sentence("YXXDR,C,15.0,C,AIRTEMP"));
     burst(sentence("WIMWV,45.0,T,10.0,N,A"));
-    EXPECT_EQ("Nueva configuracion\r\n", usb());
+    EXPECT_EQ("Nueva configuracion", usb());
     EXPECT_EQ(1, sensor[0].cconfiguracion);
     sensor[0].cconfiguracion = 2;
     burst(sentence("WIMWV,45.0,T,10.0,N,A"));
