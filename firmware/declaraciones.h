@@ -29,7 +29,7 @@ struct stais_t {
     uint16_t ifrecuencia_msg6;
     uint8_t cindice_msg6;
     uint8_t creintentos_msg6;
-    uint8_t ccanal_msg6;        // 0xFF = none
+    uint8_t ccanal_msg6;                 // 0xFF = none
     volatile uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;
@@ -48,11 +48,14 @@ struct stais_t {
     uint8_t csatelites;
     uint8_t cqgps;
     uint8_t cnueva_sincronizacion_horaria;
-    volatile uint8_t ctimeout_frame_rmc;  // seconds, counted down while a synchronisation is pending
-    volatile uint8_t ctimeout_frame_gga;  // seconds, counted down while a synchronisation is pending
+    volatile uint8_t
+        ctimeout_frame_rmc;  // seconds, counted down while a synchronisation is pending
+    volatile uint8_t
+        ctimeout_frame_gga;  // seconds, counted down while a synchronisation is pending
     uint8_t ccambios_bruscos_roe;
     uint8_t cesperando_respuesta;
-    volatile uint8_t ctimeout_rx_frame;  // ms of line silence ending a frame, counted down every 1 ms
+    volatile uint8_t
+        ctimeout_rx_frame;  // ms of line silence ending a frame, counted down every 1 ms
     uint8_t ccalculo_checksum_nmea;
     uint8_t cchecksum_nmea;
     uint8_t ccomando;
@@ -74,7 +77,8 @@ struct stais_t {
     uint8_t cposicion_datos_msg6;
     uint8_t ccantidad_total_frames_vdm_msg6_procesando;
     uint8_t cultima_frame_vdm_msg6_procesando;
-    volatile uint8_t ctimeout_frame_vdm_msg6_procesando;  // tenths of a second, counted down every 100 ms
+    volatile uint8_t
+        ctimeout_frame_vdm_msg6_procesando;  // tenths of a second, counted down every 100 ms
     uint8_t crelleno_msg6;
     unsigned char cmsg6[90];
     unsigned char cmsg[90];
@@ -192,8 +196,9 @@ struct stsensor {
     uint16_t ibytes_rx;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;
     uint8_t cid_secuencial;
-    volatile uint8_t ctimeout_rx_frame;  // ms of line silence ending a burst, counted down every 1 ms
-    volatile uint8_t cdelay;             // seconds, counted down every second
+    volatile uint8_t
+        ctimeout_rx_frame;    // ms of line silence ending a burst, counted down every 1 ms
+    volatile uint8_t cdelay;  // seconds, counted down every second
     uint8_t ccantidad_resets;
     uint8_t calarma;
     uint8_t cesperando_respuesta;
@@ -231,7 +236,7 @@ struct stsd_t {
     uint8_t cintentos_creacion_fichero;
     uint8_t cintentos_creacion_directorio;
     uint8_t ccreacion_nuevo_directorio;
-    volatile uint8_t cdelay;                 // seconds, counted down every second
+    volatile uint8_t cdelay;        // seconds, counted down every second
     uint8_t ctarjeta_inicializada;  // 0 not initialised, 1 ready, 4 given up
     uint8_t cporcentaje_full;
     uint8_t cbytes_name_file;
