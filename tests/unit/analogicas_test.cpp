@@ -65,6 +65,36 @@ TEST_F(AnalogTest, RawOnlyMeasurementFillsTheCountAndReturnsZero) {
     EXPECT_EQ(0, raw) << "an unknown channel reads 0";
 }
 
+TEST_F(AnalogTest, RawCountIsTheIntegerMeanOfOneHundredReadings) {
+    // Ripple that alternates the reading between 1000 and 1003 counts, and
+    // one that adds 100 counts to every fourth reading.
+    struct Case {
+        const char* name;
+        std::vector<int> extra_counts;
+        uint16_t mean;
+    };
+    const Case cases[] = {
+        {"1000 and 1003 alternating: 1001.5 is cut to 1001", {0, 3}, 1001},
+        {"every fourth reading 100 higher", {0, 0, 0, 100}, 1025},
+        {"steady", {}, 1000},
+    };
+    for (const Case& c : cases) {
+        for (uint8_t code = 0; code < 3; ++code) {
+            const uint32_t pin = code == 2 ? kPinBattery : kPinInput[code];
+            std::vector<double> ripple;
+            for (int extra : c.extra_counts) {
+                ripple.push_back(extra * 3.3 / 4096.0);
+            }
+            set_count(pin, 1000);
+            host::set_analog_ripple(pin, ripple);
+            uint16_t raw = 0;
+            extraigo_valor_analogico(code, &raw, 1);
+            EXPECT_EQ(c.mean, raw) << c.name << ", channel " << int(code);
+            host::set_analog_ripple(pin, {});
+        }
+    }
+}
+
 TEST_F(AnalogTest, ScaledAndFinalValuesOfTheInputs) {
     struct Case {
         const char* name;

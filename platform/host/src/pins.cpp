@@ -20,6 +20,8 @@ struct Pin {
     Pull pull = Pull::none;
     int external = -1;  // level an outside circuit drives, -1 for none
     double volts = 0.0;
+    std::vector<double> ripple;  // added to `volts`, one entry per conversion
+    size_t next_ripple = 0;
 };
 
 Pin g_pins[kPinCount];
@@ -76,6 +78,8 @@ void pins_machine_reset() {
     for (Pin& pin : g_pins) {
         pin.external = -1;
         pin.volts = 0.0;
+        pin.ripple.clear();
+        pin.next_ripple = 0;
     }
 }
 
@@ -121,6 +125,13 @@ void remove_output_listener(ListenerId id) {
 void set_analog_voltage(uint32_t pin, double volts) {
     if (pin < kPinCount) {
         g_pins[pin].volts = volts;
+    }
+}
+
+void set_analog_ripple(uint32_t pin, std::vector<double> volts) {
+    if (pin < kPinCount) {
+        g_pins[pin].ripple = std::move(volts);
+        g_pins[pin].next_ripple = 0;
     }
 }
 
@@ -198,10 +209,15 @@ int analogRead(uint32_t pin) {
     if (pin >= host::kPinCount) {
         return 0;
     }
+    Pin& p = host::internal::g_pins[pin];
+    double volts = p.volts;
+    if (!p.ripple.empty()) {
+        volts += p.ripple[p.next_ripple];
+        p.next_ripple = (p.next_ripple + 1) % p.ripple.size();
+    }
     const int full_scale = (1 << host::internal::g_adc_bits) - 1;
     const double counts =
-        std::nearbyint(host::internal::g_pins[pin].volts / host::internal::kReferenceVolts *
-                       (1 << host::internal::g_adc_bits));
+        std::nearbyint(volts / host::internal::kReferenceVolts * (1 << host::internal::g_adc_bits));
     if (!(counts > 0.0)) {
         return 0;
     }

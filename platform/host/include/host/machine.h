@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -96,6 +97,9 @@ void remove_output_listener(ListenerId id);
 
 // Voltage on an analog pin (0 .. 3.3 V against the reference).
 void set_analog_voltage(uint32_t pin, double volts);
+// Ripple on an analog pin: each conversion adds the next of these volts to the
+// pin's voltage, going round the list (empty: a steady voltage).
+void set_analog_ripple(uint32_t pin, std::vector<double> volts);
 
 // ---- UARTs ---------------------------------------------------------------
 
