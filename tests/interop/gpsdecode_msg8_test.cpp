@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ struct Case {
     uint8_t day, hour, minute;
     uint16_t history;  // pressure history entries, 0 = none
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GpsdecodeMsg8Test : public ::testing::TestWithParam<Case> {
   protected:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "options.h"
@@ -17,6 +18,10 @@ struct GoodDuration {
     const char* text;
     uint64_t micros;
 };
+
+void PrintTo(const GoodDuration& row, std::ostream* os) {
+    *os << row.description << " (\"" << row.text << "\")";
+}
 
 class DurationAccepted : public testing::TestWithParam<GoodDuration> {};
 
@@ -49,6 +54,10 @@ struct BadDuration {
     const char* text;
     const char* message_part;  // the error must say what is wrong
 };
+
+void PrintTo(const BadDuration& row, std::ostream* os) {
+    *os << row.description << " (\"" << row.text << "\")";
+}
 
 class DurationRejected : public testing::TestWithParam<BadDuration> {};
 
@@ -100,6 +109,10 @@ struct ModeRow {
     int pin24;
 };
 
+void PrintTo(const ModeRow& row, std::ostream* os) {
+    *os << "mode " << row.mode;
+}
+
 class ModePins : public testing::TestWithParam<ModeRow> {};
 
 // The jumpers read back as the mode the firmware decodes: pin 20 high is
@@ -120,6 +133,10 @@ struct SecondsRow {
     uint64_t micros;
     const char* text;
 };
+
+void PrintTo(const SecondsRow& row, std::ostream* os) {
+    *os << row.micros << " us";
+}
 
 class SecondsText : public testing::TestWithParam<SecondsRow> {};
 
