@@ -12,8 +12,8 @@ static_assert(sizeof(ktr09.itiempo_activacion_salida_digital[0]) == 2, "tick fie
 static_assert(sizeof(configuracion_ktr09.itemporizacion_entrada_externa[0]) == 2,
               "tick field width");
 // The 32-bit fields of the records are 32 bits on every build.
-static_assert(sizeof(configuracion_ais.llongitud_shipras[0]) == 4, "long int is 32-bit");
-static_assert(sizeof(shipras.llatitud[0]) == 4, "long int is 32-bit");
+static_assert(sizeof(configuracion_ais.llongitud_shipras[0]) == 4, "positions are 32-bit signed");
+static_assert(sizeof(shipras.llatitud[0]) == 4, "positions are 32-bit signed");
 static_assert(sizeof(stais.lmmsi) == 4, "MMSI is 32-bit");
 static_assert(sizeof(sensor[0].lmmsi_destino_msg6) == 4, "MMSI is 32-bit");
 static_assert(sizeof(stsd.lfecha_fichero) == 4, "date key is 32-bit");
