@@ -15,6 +15,7 @@
 
 #include "host/machine.h"
 #include "options.h"
+#include "scenario.h"
 #include "station.h"
 #include "usb_pty.h"
 
@@ -89,22 +90,25 @@ int main(int argc, char** argv) {
         "time. The USB port is on stdout unless --usb-pty is given; restarts are "
         "reported on stderr."};
     std::string duration_text;
-    app.add_option("--duration", duration_text,
-                   "Simulated time to run, e.g. 500ms, 90s, 10m, 24h, 1h30m (default: until "
-                   "Ctrl-C)")
-        ->type_name("DURATION")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                std::string error;
-                return sim::parse_duration(text, &error) ? std::string() : error;
-            },
-            ""));
-    app.add_option("--mode", options.mode,
-                   "Operating mode on the mode pins: 0 normal, 1 diagnostics, 2 verbose "
-                   "diagnostics")
-        ->type_name("0|1|2")
-        ->check(CLI::Range(0, sim::kModeCount - 1).description(""))
-        ->capture_default_str();
+    std::string scenario_file;
+    CLI::Option* duration_option =
+        app.add_option("--duration", duration_text,
+                       "Simulated time to run, e.g. 500ms, 90s, 10m, 24h, 1h30m (default: until "
+                       "Ctrl-C)")
+            ->type_name("DURATION")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    std::string error;
+                    return sim::parse_duration(text, &error) ? std::string() : error;
+                },
+                ""));
+    CLI::Option* mode_option =
+        app.add_option("--mode", options.mode,
+                       "Operating mode on the mode pins: 0 normal, 1 diagnostics, 2 verbose "
+                       "diagnostics")
+            ->type_name("0|1|2")
+            ->check(CLI::Range(0, sim::kModeCount - 1).description(""))
+            ->capture_default_str();
     app.add_flag("--realtime", options.realtime,
                  "Pace the simulated clock to the wall clock (and, without --usb-pty, send "
                  "stdin to the USB port)");
@@ -114,9 +118,28 @@ int main(int argc, char** argv) {
     app.add_option("--state-dir", options.state_dir,
                    "Directory for the files of persistent devices (created if missing)")
         ->capture_default_str();
+    app.add_option("--scenario", scenario_file,
+                   "Scenario file (JSON) of timed stimuli and faults; its duration and mode "
+                   "apply unless --duration or --mode is given")
+        ->type_name("FILE");
     CLI11_PARSE(app, argc, argv);
     if (!duration_text.empty()) {
         options.duration = sim::parse_duration(duration_text, nullptr);
+    }
+    std::optional<sim::Scenario> scenario;
+    if (!scenario_file.empty()) {
+        std::string error;
+        scenario = sim::load_scenario(scenario_file, &error);
+        if (!scenario) {
+            std::fprintf(stderr, "ktr09-sim: scenario %s\n", error.c_str());
+            return 1;
+        }
+        if (duration_option->count() == 0 && scenario->duration) {
+            options.duration = scenario->duration;
+        }
+        if (mode_option->count() == 0 && scenario->mode) {
+            options.mode = *scenario->mode;
+        }
     }
 
     std::error_code failure;
@@ -147,6 +170,15 @@ int main(int argc, char** argv) {
     host::set_input_level(sim::kModePinA, levels.pin20);
     host::set_input_level(sim::kModePinB, levels.pin24);
     sim::attach_default_devices(options);
+    if (scenario) {
+        // Before power-on, so that a step at 0s comes before the station starts.
+        std::string error;
+        if (!sim::apply_scenario(*scenario, &error)) {
+            std::fprintf(stderr, "ktr09-sim: scenario %s: %s\n", scenario_file.c_str(),
+                         error.c_str());
+            return 1;
+        }
+    }
     host::on_restart([](const char* reason) {
         std::fprintf(stderr, "[sim] station restarted (%s) at %s\n", reason,
                      sim::format_seconds(host::now()).c_str());

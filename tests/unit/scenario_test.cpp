@@ -1,0 +1,275 @@
+// Scenario files: what a good file reads as, the message each kind of bad
+// input gives, and the steps acting on the devices at their times.
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "devices/analog_inputs.h"
+#include "devices/eeprom_24xx64.h"
+#include "devices/mcp7940.h"
+#include "devices/weather_station.h"
+#include "host/machine.h"
+#include "station.h"
+#include "support/state_dir.h"
+
+namespace {
+
+constexpr uint64_t kMinute = 60 * host::kSecond;
+
+const char* const kEveryKind = R"({
+    // comments are allowed
+    "description": "every kind of step",
+    "duration": "10m",
+    "mode": 1,
+    "steps": [
+        {"at": "5s", "usb": "DIP\r"},
+        {"at": "2m", "battery_volts": 11.0},
+        {"at": "3m", "input_volts": [1, 2.5]},
+        {"at": "4m", "weather": {"wind_knots": 20, "pressure_bar": 0.98}},
+        {"at": "5m", "weather_silent": true},
+        {"at": "6m", "weather_bad_checksums": false},
+        {"at": "7m", "clock_fault": "stopped"},
+        {"at": "8m", "eeprom_silent": true},
+        {"at": "9m", "input_level": {"pin": 36, "level": 0}},
+        {"at": "1m30s", "clock_fault": "no_answer"}
+    ]
+})";
+
+TEST(ScenarioParse, ReadsEveryKindOfStep) {
+    std::string error;
+    const std::optional<sim::Scenario> scenario = sim::parse_scenario(kEveryKind, &error);
+    ASSERT_TRUE(scenario) << error;
+    EXPECT_EQ("every kind of step", scenario->description);
+    EXPECT_EQ(10 * kMinute, scenario->duration);
+    EXPECT_EQ(1, scenario->mode);
+    ASSERT_EQ(10u, scenario->steps.size());
+    const auto& steps = scenario->steps;
+
+    EXPECT_EQ(5 * host::kSecond, steps[0].at);
+    EXPECT_EQ("DIP\r", std::get<sim::UsbText>(steps[0].action).text);
+    EXPECT_DOUBLE_EQ(11.0, std::get<sim::BatteryVolts>(steps[1].action).volts);
+    const auto& inputs = std::get<sim::InputVolts>(steps[2].action);
+    EXPECT_DOUBLE_EQ(1.0, inputs.volts[0]);
+    EXPECT_DOUBLE_EQ(2.5, inputs.volts[1]);
+    const auto& weather = std::get<sim::WeatherChange>(steps[3].action);
+    EXPECT_EQ(20.0, weather.fields[0]);
+    EXPECT_EQ(0.98, weather.fields[3]);
+    EXPECT_FALSE(weather.fields[1]);
+    EXPECT_TRUE(std::get<sim::WeatherSilent>(steps[4].action).silent);
+    EXPECT_FALSE(std::get<sim::WeatherBadChecksums>(steps[5].action).bad);
+    EXPECT_EQ(sim::ClockFault::Kind::stopped, std::get<sim::ClockFault>(steps[6].action).kind);
+    EXPECT_TRUE(std::get<sim::EepromSilent>(steps[7].action).silent);
+    const auto& level = std::get<sim::InputLevel>(steps[8].action);
+    EXPECT_EQ(36u, level.pin);
+    EXPECT_EQ(0, level.level);
+    // Steps need not be in time order; the file's order is kept.
+    EXPECT_EQ(90 * host::kSecond, steps[9].at);
+}
+
+TEST(ScenarioParse, DurationAndModeMayBeLeftOut) {
+    std::string error;
+    const auto scenario = sim::parse_scenario(R"({"description": "d", "steps": []})", &error);
+    ASSERT_TRUE(scenario) << error;
+    EXPECT_FALSE(scenario->duration);
+    EXPECT_FALSE(scenario->mode);
+    EXPECT_TRUE(scenario->steps.empty());
+}
+
+struct BadInput {
+    const char* name;
+    const char* steps;  // the "steps" value, or a whole file when it starts with '!'
+    std::vector<std::string> message_parts;
+};
+
+class ScenarioParseBad : public testing::TestWithParam<BadInput> {};
+
+TEST_P(ScenarioParseBad, NamesWhereAndWhat) {
+    const BadInput& bad = GetParam();
+    const std::string text =
+        bad.steps[0] == '!'
+            ? std::string(bad.steps + 1)
+            : R"({"description": "d", "duration": "10m", "steps": [{"at": "1s", "usb": "x"}, )" +
+                  std::string(bad.steps) + "]}";
+    std::string error;
+    EXPECT_FALSE(sim::parse_scenario(text, &error)) << text;
+    for (const std::string& part : bad.message_parts) {
+        EXPECT_NE(std::string::npos, error.find(part)) << "\"" << part << "\" not in: " << error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ScenarioParseBad,
+    testing::Values(
+        BadInput{"NotJson", "!{\"description\": ", {"not valid JSON"}},
+        BadInput{"NotAnObject", "![1, 2]", {"expected an object"}},
+        BadInput{"UnknownTopKey",
+                 R"(!{"description": "d", "steps": [], "lenght": "1m"})",
+                 {"unknown key \"lenght\"", "description, duration, mode, steps"}},
+        BadInput{"NoDescription", R"(!{"steps": []})", {"missing \"description\""}},
+        BadInput{"NoSteps", R"(!{"description": "d"})", {"missing \"steps\""}},
+        BadInput{"BadDuration",
+                 R"(!{"description": "d", "duration": "10min", "steps": []})",
+                 {"\"duration\"", "unknown unit \"min\""}},
+        BadInput{"BadMode",
+                 R"(!{"description": "d", "mode": 3, "steps": []})",
+                 {"\"mode\"", "0, 1 or 2", "3"}},
+        BadInput{"StepsNotAList", R"(!{"description": "d", "steps": {}})", {"\"steps\"", "list"}},
+        BadInput{"StepNotAnObject", "7", {"step 2", "expected an object"}},
+        BadInput{"StepWithoutAt", R"({"usb": "x"})", {"step 2", "missing \"at\""}},
+        BadInput{"AtNotText", R"({"at": 5, "usb": "x"})", {"step 2", "\"at\"", "5"}},
+        BadInput{"AtBadDuration",
+                 R"({"at": "5x", "usb": "x"})",
+                 {"step 2", "\"at\"", "unknown unit \"x\""}},
+        BadInput{
+            "AtAfterTheEnd", R"({"at": "11m", "usb": "x"})", {"step 2", "\"at\"", "after the end"}},
+        BadInput{"UnknownStepKey",
+                 R"({"at": "1m", "batery_volts": 11})",
+                 {"step 2 (at 1m)", "unknown key \"batery_volts\"", "battery_volts"}},
+        BadInput{"NoStimulus", R"({"at": "1m"})", {"step 2", "no stimulus"}},
+        BadInput{"TwoStimuli",
+                 R"({"at": "1m", "usb": "x", "eeprom_silent": true})",
+                 {"step 2", "\"eeprom_silent\"", "\"usb\"", "one stimulus"}},
+        BadInput{"UsbNotText", R"({"at": "1m", "usb": 4})", {"step 2", "\"usb\"", "text"}},
+        BadInput{"BatteryNotANumber",
+                 R"({"at": "1m", "battery_volts": "11"})",
+                 {"step 2", "\"battery_volts\"", "volts"}},
+        BadInput{"BatteryNegative",
+                 R"({"at": "1m", "battery_volts": -1})",
+                 {"step 2", "\"battery_volts\"", "at least 0"}},
+        BadInput{"InputVoltsOne",
+                 R"({"at": "1m", "input_volts": [1]})",
+                 {"step 2", "\"input_volts\"", "[input 1 volts, input 2 volts]"}},
+        BadInput{"WeatherUnknownField",
+                 R"({"at": "1m", "weather": {"wind_kt": 3}})",
+                 {"step 2", "\"weather\"", "unknown field \"wind_kt\"", "wind_knots"}},
+        BadInput{"WeatherFieldNotANumber",
+                 R"({"at": "1m", "weather": {"wind_knots": "3"}})",
+                 {"step 2", "\"weather\"", "\"wind_knots\"", "a number"}},
+        BadInput{"WeatherEmpty",
+                 R"({"at": "1m", "weather": {}})",
+                 {"step 2", "\"weather\"", "reading fields"}},
+        BadInput{"SilentNotBool",
+                 R"({"at": "1m", "weather_silent": 1})",
+                 {"step 2", "\"weather_silent\"", "true or false"}},
+        BadInput{"ChecksumsNotBool",
+                 R"({"at": "1m", "weather_bad_checksums": "yes"})",
+                 {"step 2", "\"weather_bad_checksums\"", "true or false"}},
+        BadInput{"EepromNotBool",
+                 R"({"at": "1m", "eeprom_silent": null})",
+                 {"step 2", "\"eeprom_silent\"", "true or false"}},
+        BadInput{"ClockFaultUnknown",
+                 R"({"at": "1m", "clock_fault": "slow"})",
+                 {"step 2", "\"clock_fault\"", "\"no_answer\", \"stopped\" or \"none\"", "slow"}},
+        BadInput{"InputLevelNoPin",
+                 R"({"at": "1m", "input_level": {"level": 1}})",
+                 {"step 2", "\"input_level\"", "\"pin\"", "nothing"}},
+        BadInput{"InputLevelPinTooHigh",
+                 R"({"at": "1m", "input_level": {"pin": 64, "level": 1}})",
+                 {"step 2", "\"input_level\"", "\"pin\"", "0..63", "64"}},
+        BadInput{"InputLevelBadLevel",
+                 R"({"at": "1m", "input_level": {"pin": 3, "level": 2}})",
+                 {"step 2", "\"input_level\"", "\"level\"", "0, 1 or -1"}},
+        BadInput{"InputLevelExtraKey",
+                 R"({"at": "1m", "input_level": {"pin": 3, "level": 1, "pull": 1}})",
+                 {"step 2", "\"input_level\"", "unknown key \"pull\""}}),
+    [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+TEST(ScenarioLoad, AMissingFileIsNamed) {
+    std::string error;
+    EXPECT_FALSE(sim::load_scenario("/nonexistent/scenario.json", &error));
+    EXPECT_NE(std::string::npos, error.find("/nonexistent/scenario.json")) << error;
+}
+
+TEST(ScenarioLoad, TheExampleScenariosRead) {
+    for (const char* name : {"low_battery.json", "silent_weather_station.json"}) {
+        std::string error;
+        const auto scenario =
+            sim::load_scenario(std::string(KTR09_SOURCE_DIR) + "/sim/scenarios/" + name, &error);
+        ASSERT_TRUE(scenario) << error;
+        EXPECT_FALSE(scenario->description.empty()) << name;
+        EXPECT_FALSE(scenario->steps.empty()) << name;
+    }
+}
+
+// The steps change the devices at their times, counted from when the
+// scenario was applied, and not before.
+class ScenarioApply : public testing::Test {
+  protected:
+    void SetUp() override {
+        host::reset_machine();
+        sim::Options options;
+        options.state_dir = state_.path().string();
+        sim::attach_default_devices(options);
+        devices_ = sim::station_devices();
+    }
+    void TearDown() override { host::reset_machine(); }
+
+    static sim::Scenario parsed(const char* text) {
+        std::string error;
+        std::optional<sim::Scenario> scenario = sim::parse_scenario(text, &error);
+        EXPECT_TRUE(scenario) << error;
+        return scenario ? *scenario : sim::Scenario{};
+    }
+
+    TemporaryStateDir state_;
+    sim::StationDevices devices_{};
+};
+
+TEST_F(ScenarioApply, StepsActOnTheDevicesAtTheirTimes) {
+    host::run_until(10 * host::kSecond);
+    const sim::Scenario scenario = parsed(R"({"description": "d", "steps": [
+        {"at": "1m", "battery_volts": 11.0},
+        {"at": "1m", "input_volts": [0.5, 3.0]},
+        {"at": "2m", "weather": {"wind_knots": 20}},
+        {"at": "2m", "weather_silent": true},
+        {"at": "2m", "weather_bad_checksums": true},
+        {"at": "3m", "clock_fault": "no_answer"},
+        {"at": "3m", "eeprom_silent": true},
+        {"at": "4m", "clock_fault": "none"},
+        {"at": "4m", "eeprom_silent": false}]})");
+    const double battery = devices_.analog->battery_volts();
+    const double pressure = devices_.weather->profile().steady.pressure_bar;
+    std::string error;
+    ASSERT_TRUE(sim::apply_scenario(scenario, &error)) << error;
+
+    host::run_until(10 * host::kSecond + kMinute - 1);
+    EXPECT_EQ(battery, devices_.analog->battery_volts());
+    host::run_until(10 * host::kSecond + kMinute);
+    EXPECT_DOUBLE_EQ(11.0, devices_.analog->battery_volts());
+    EXPECT_DOUBLE_EQ(0.5, devices_.analog->input_volts(1));
+    EXPECT_DOUBLE_EQ(3.0, devices_.analog->input_volts(2));
+    EXPECT_NE(20.0, devices_.weather->profile().steady.wind_knots);
+
+    host::run_until(10 * host::kSecond + 2 * kMinute);
+    EXPECT_DOUBLE_EQ(20.0, devices_.weather->profile().steady.wind_knots);
+    EXPECT_DOUBLE_EQ(pressure, devices_.weather->profile().steady.pressure_bar);
+    EXPECT_FALSE(devices_.clock->silent());
+
+    host::run_until(10 * host::kSecond + 3 * kMinute);
+    EXPECT_TRUE(devices_.clock->silent());
+    EXPECT_TRUE(devices_.eeprom->silent());
+
+    host::run_until(10 * host::kSecond + 4 * kMinute);
+    EXPECT_FALSE(devices_.clock->silent());
+    EXPECT_FALSE(devices_.eeprom->silent());
+}
+
+TEST_F(ScenarioApply, AStoppedClockStandsStillUntilCleared) {
+    devices_.clock->set_time({23, 1, 1, 1, 0, 1, 0});
+    const sim::Scenario scenario = parsed(R"({"description": "d", "steps": [
+        {"at": "10s", "clock_fault": "stopped"}, {"at": "1m", "clock_fault": "none"}]})");
+    std::string error;
+    ASSERT_TRUE(sim::apply_scenario(scenario, &error)) << error;
+    host::run_until(10 * host::kSecond);
+    const int stopped_at = devices_.clock->time().second;
+    host::run_until(50 * host::kSecond);
+    EXPECT_EQ(stopped_at, devices_.clock->time().second);
+    EXPECT_FALSE(devices_.clock->oscillator_running());
+    host::run_until(70 * host::kSecond);
+    EXPECT_TRUE(devices_.clock->oscillator_running());
+    EXPECT_NE(stopped_at, devices_.clock->time().second);
+}
+
+}  // namespace
