@@ -128,6 +128,46 @@ TEST(ScenarioTranscript, LowBatteryRaisesAndClearsTheAlarm) {
     }
 }
 
+// The " => Reset N" and " => Alarm !!!!" reports of the sensor channel, in
+// order, as "R<N>" and "A".
+std::vector<std::string> channel_resets(const std::string& out) {
+    std::vector<std::string> reports;
+    for (size_t at = out.find(" => "); at != std::string::npos; at = out.find(" => ", at + 1)) {
+        if (out.compare(at + 4, 6, "Reset ") == 0) {
+            reports.push_back("R" + std::to_string(std::atoi(out.c_str() + at + 10)));
+        } else if (out.compare(at + 4, 10, "Alarm !!!!") == 0) {
+            reports.push_back("A");
+        }
+    }
+    return reports;
+}
+
+TEST(ScenarioTranscript, SilentWeatherStationIsResetNineTimesThenAlarmed) {
+    std::string error;
+    const auto scenario = sim::load_scenario(scenario_path("silent_weather_station.json"), &error);
+    ASSERT_TRUE(scenario) << error;
+    ASSERT_TRUE(scenario->duration && scenario->mode);
+
+    const TemporaryStateDir state;
+    const SimRun run = run_sim("--scenario " + scenario_path("silent_weather_station.json") +
+                               " --state-dir " + state.path().string());
+    ASSERT_EQ(0, run.status);
+    const std::vector<std::string> reports = channel_resets(run.out);
+    ASSERT_GE(reports.size(), 10u) << run.out;
+    for (size_t i = 0; i < 9; ++i) {
+        EXPECT_EQ("R" + std::to_string(i + 1), reports[i]) << run.out;
+    }
+    EXPECT_EQ("A", reports[9]) << run.out;
+
+    // The same run with a weather station that answers has no resets.
+    const TemporaryStateDir healthy;
+    const SimRun control = run_sim("--mode " + std::to_string(*scenario->mode) + " --duration " +
+                                   std::to_string(*scenario->duration / host::kSecond) +
+                                   "s --state-dir " + healthy.path().string());
+    ASSERT_EQ(0, control.status);
+    EXPECT_TRUE(channel_resets(control.out).empty()) << control.out;
+}
+
 TEST(ScenarioTranscript, CommandLineOverridesTheScenarioDuration) {
     const TemporaryStateDir state;
     const SimRun run = run_sim("--scenario " + scenario_path("low_battery.json") +
