@@ -10,16 +10,8 @@
 #include "devices/weather_station.h"
 #include "host/machine.h"
 
-// The platform refers to the station's entry points only weakly, so that
-// tests of single firmware units link without them. A simulated station must
-// have them: referring to them here brings them in from the firmware library.
-void setup();
-void loop();
-
 namespace sim {
 namespace {
-
-__attribute__((used)) void (*const kFirmwareEntryPoints[])() = {setup, loop};
 
 struct Devices {
     std::unique_ptr<Mcp7940> clock;

@@ -8,6 +8,7 @@
 
 #include "devices/analog_inputs.h"
 #include "host/machine.h"
+#include "support/state_dir.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ TEST_F(AnalogModelTest, PinsStayWithinTheConverterRange) {
 }
 
 TEST_F(AnalogModelTest, VoltagesFileIsReadAndWritten) {
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / "ktr09_analog_model_test.txt";
+    const TemporaryStateDir dir;
+    const std::filesystem::path file = dir.path() / "ktr09_analog_model_test.txt";
     std::ofstream(file, std::ios::trunc)
         << "# edited by hand\nbattery 11.9\ninput2 0.75\nnoise x\n";
     AnalogInputs inputs(file.string());

@@ -9,6 +9,7 @@
 
 #include "devices/eeprom_24xx64.h"
 #include "host/machine.h"
+#include "support/state_dir.h"
 
 namespace {
 
@@ -111,9 +112,8 @@ TEST_F(EepromModelTest, SilentPartAcknowledgesNothing) {
 }
 
 TEST_F(EepromModelTest, ImageFileFollowsEveryWrite) {
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / "ktr09_eeprom_model_test.bin";
-    std::filesystem::remove(file);
+    const TemporaryStateDir dir;
+    const std::filesystem::path file = dir.path() / "ktr09_eeprom_model_test.bin";
     {
         Eeprom24xx64 saved(file.string());
         host::attach_i2c_device(Eeprom24xx64::kAddress, &saved);

@@ -8,6 +8,7 @@
 
 #include "devices/mcp7940.h"
 #include "host/machine.h"
+#include "support/state_dir.h"
 
 namespace {
 
@@ -147,9 +148,8 @@ TEST_F(Mcp7940ModelTest, PointerRunsOnAndEachBlockWrapsOnItself) {
 }
 
 TEST_F(Mcp7940ModelTest, StateFileKeepsARunningClock) {
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / "ktr09_mcp7940_model_test.bin";
-    std::filesystem::remove(file);
+    const TemporaryStateDir dir;
+    const std::filesystem::path file = dir.path() / "ktr09_mcp7940_model_test.bin";
     {
         Mcp7940 saved(file.string());
         saved.set_time({25, 7, 4, 5, 12, 30, 0});

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "procesado.h"
+#include "support/pc_frame.h"
 
 namespace {
 
@@ -208,18 +209,11 @@ TEST_F(BurstTest, NoByteWaitingLeavesTheCountAlone) {
     EXPECT_EQ(17, sensor[0].ibytes_rx);
 }
 
-std::string frame_with_crc(std::vector<uint8_t> body) {
-    const uint16_t crc = calculo_crc16(body.data(), static_cast<uint16_t>(body.size()));
-    body.push_back(static_cast<uint8_t>(crc >> 8));
-    body.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return std::string(body.begin(), body.end());
-}
-
 // A weather station with full tracing shows every burst its handler gets.
 TEST_F(BurstTest, OnlyAWholeValidFrameIsTakenAsPcLink) {
     configuracion_sensor[0].csensor = 3;
     sensor[0].cextraigo = 2;
-    const std::string ack = frame_with_crc({'@', 'J', 'W', 'K', 13, 2, 0, 0, 0, 0x10, 0});
+    const std::string ack = with_crc({'@', 'J', 'W', 'K', 13, 2, 0, 0, 0, 0x10, 0});
     struct Case {
         const char* name;
         std::string burst;

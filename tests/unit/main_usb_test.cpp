@@ -5,16 +5,10 @@
 #include <vector>
 
 #include "procesado.h"
+#include "support/pc_frame.h"
 #include "test.h"
 
 namespace {
-
-std::string with_crc(std::vector<uint8_t> body) {
-    const uint16_t crc = calculo_crc16(body.data(), static_cast<uint16_t>(body.size()));
-    body.push_back(static_cast<uint8_t>(crc >> 8));
-    body.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return std::string(body.begin(), body.end());
-}
 
 const std::string kAck = with_crc({'@', 'J', 'W', 'K', 13, 2, 0, 0, 0, 0x10, 0});
 
