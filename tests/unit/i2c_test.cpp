@@ -3,6 +3,8 @@
 // of blocks 1 and 2; and the little-endian helpers the decoding uses.
 #include <Wire.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -311,7 +313,7 @@ TEST_F(DecodingTest, StandardImageLoadsAsItsConfiguration) {
 
 TEST(PcLinkHelpersTest, FourByteValues) {
     struct Case {
-        std::vector<uint8_t> bytes;
+        std::array<uint8_t, 4> bytes;
         uint32_t unsigned_value;
         int32_t sign_magnitude;
     };
@@ -323,10 +325,11 @@ TEST(PcLinkHelpersTest, FourByteValues) {
         {{0x00, 0x00, 0x00, 0x80}, 0x80000000u, 0},
     };
     for (const Case& c : cases) {
-        std::vector<uint8_t> buffer(3, 0xEE);
-        buffer.insert(buffer.end(), c.bytes.begin(), c.bytes.end());
-        EXPECT_EQ(c.unsigned_value, Extraer_Uint32(buffer.data(), 3));
-        EXPECT_EQ(c.sign_magnitude, BytesToSignedInt32(buffer.data(), 3));
+        // The value sits at offset 3 behind bytes that must not be read.
+        uint8_t buffer[7] = {0xEE, 0xEE, 0xEE};
+        std::copy(c.bytes.begin(), c.bytes.end(), buffer + 3);
+        EXPECT_EQ(c.unsigned_value, Extraer_Uint32(buffer, 3));
+        EXPECT_EQ(c.sign_magnitude, BytesToSignedInt32(buffer, 3));
     }
 }
 
