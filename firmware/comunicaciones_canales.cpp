@@ -87,8 +87,11 @@ void activo_salida_reset(uint8_t csalida) {
     if (itiempo == 0 || itiempo > ITIEMPO_RESET_MAXIMO) {
         itiempo = ITIEMPO_RESET_MAXIMO;
     }
-    ktr09.itiempo_activacion_salida_digital[j] = itiempo;
+    // State first: the tick ends a pulse only when its time runs out, so a
+    // tick between the stores must not find the time loaded and the state
+    // still off (it would end the pulse before it starts and leave it on).
     ktr09.cestado_salida_digital[j] = 1;
+    ktr09.itiempo_activacion_salida_digital[j] = itiempo;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "comunicaciones_canales.h"
 #include "comunicaciones_ema_airmar.h"
 #include "support/firmware_fixture.h"
+#include "support/store_trap.h"
 
 namespace {
 
@@ -336,6 +337,33 @@ TEST_F(SensorChannelTest, ResetOutputPulse) {
                 << "output " << int(output) << " configured " << c.configured;
         }
     }
+}
+
+// One 100 ms step of the tick, as the interrupt runs it.
+void tick_100ms_step() {
+    cacciones_cada_10milisegundos = 9;
+    cacciones_cada_100milisegundos = 9;
+    interrupcion_timer_cada_miliseg();
+}
+
+// The tick may come between the two stores that start a pulse: whichever
+// store it follows, a one-step pulse must end and release the output.
+TEST_F(SensorChannelTest, ResetPulseEndsWhenATickFollowsEitherStore) {
+    ktr09.clisto = 1;
+    configuracion_ktr09.itemporizacion_salida_digital[0] = 1;
+    configuracion_sensor[0].csalida_reset = 1;
+    {
+        StoreTraps traps(&tick_100ms_step);
+        if (!traps.watch(&ktr09.cestado_salida_digital[0], 1) ||
+            !traps.watch(&ktr09.itiempo_activacion_salida_digital[0], 2)) {
+            GTEST_SKIP() << "no hardware watchpoints for this process";
+        }
+        reset_sensor(0, 0);
+        ASSERT_EQ(2, traps.hits()) << "a tick after each of the two stores";
+    }
+    tick_100ms_step();
+    EXPECT_EQ(0, ktr09.cestado_salida_digital[0]) << "the pulse never ends";
+    EXPECT_EQ(LOW, host::output_level(33)) << "output 1 back at rest";
 }
 
 TEST_F(SensorChannelTest, FaultResetsCountToTheAlarm) {
