@@ -74,6 +74,13 @@ constexpr CampoFijo kSinSensorAntesEstadoMar[] = {
     {9, 360},    // swell direction
 };
 
+// Top codes and ranges of the weather fields, in the units sent.
+constexpr uint32_t CNUDOS_TOPE = 126;          // 126 knots or more
+constexpr uint32_t CPRESION_TOPE = 402;        // 1201 hPa or more
+constexpr int16_t ITEMPERATURA_LIMITE = 600;   // -60.0 .. +60.0 degrees C
+constexpr int16_t IPUNTO_ROCIO_MINIMO = -200;  // -20.0 degrees C
+constexpr int16_t IPUNTO_ROCIO_MAXIMO = 500;   // +50.0 degrees C
+
 constexpr uint8_t CBITS_ESTADO_MAR = 4;
 constexpr uint32_t LESTADO_MAR_NO_DISPONIBLE = 13;
 
@@ -162,6 +169,32 @@ void valores_no_disponibles(ValoresMeteo* pvalores) {
     pvalores->lfuente_estado_mar = 0;
 }
 
+// A value beyond its field's range would go out cut to the field's low bits,
+// a believable wrong reading: it is sent as the field's top code where the
+// message has one ("126 knots or more") and as not available where not.
+void fuera_de_rango(uint32_t* pcampo, const stsensor& canal) {
+    for (uint8_t i = VIENTO; i <= RAFAGA; ++i) {
+        if (pcampo[i] > CNUDOS_TOPE) {
+            pcampo[i] = CNUDOS_TOPE;
+        }
+    }
+    for (uint8_t i = DIRECCION_VIENTO; i <= DIRECCION_RAFAGA; ++i) {
+        if (pcampo[i] > 359) {
+            pcampo[i] = kCamposMeteo[i].lno_disponible;
+        }
+    }
+    if (canal.iair_temperature < -ITEMPERATURA_LIMITE ||
+        canal.iair_temperature > ITEMPERATURA_LIMITE) {
+        pcampo[TEMPERATURA] = kCamposMeteo[TEMPERATURA].lno_disponible;
+    }
+    if (pcampo[HUMEDAD] > 100) {
+        pcampo[HUMEDAD] = kCamposMeteo[HUMEDAD].lno_disponible;
+    }
+    if (canal.idew_point < IPUNTO_ROCIO_MINIMO || canal.idew_point > IPUNTO_ROCIO_MAXIMO) {
+        pcampo[PUNTO_ROCIO] = kCamposMeteo[PUNTO_ROCIO].lno_disponible;
+    }
+}
+
 void valores_de_canal(const stsensor& canal, ValoresMeteo* pvalores) {
     uint32_t* pcampo = pvalores->lcampo;
     int32_t* pfuente = pvalores->lfuente;
@@ -181,11 +214,15 @@ void valores_de_canal(const stsensor& canal, ValoresMeteo* pvalores) {
     pfuente[PUNTO_ROCIO] = canal.idew_point;
     const uint16_t ihpa = static_cast<uint16_t>(canal.iair_pressure[0] / 10);
     pcampo[PRESION] = ihpa > 798 ? static_cast<uint32_t>(ihpa - 799) : 0u;
+    if (pcampo[PRESION] > CPRESION_TOPE) {
+        pcampo[PRESION] = CPRESION_TOPE;
+    }
     pfuente[PRESION] = canal.iair_pressure[0];
     pcampo[TENDENCIA] = tendencia_msg8(canal);
     pfuente[TENDENCIA] = canal.cair_pressure_tendency;
     pvalores->lestado_mar = calculo_estado_del_mar_segun_tabla_beaufort(canal.iaverage_wind_speed);
     pvalores->lfuente_estado_mar = canal.csea_state;
+    fuera_de_rango(pcampo, canal);
     // The packer keeps each field's low bits.
     for (uint8_t i = 0; i < CCAMPOS_METEO; ++i) {
         pcampo[i] &= mascara(kCamposMeteo[i].cbits);

@@ -16,6 +16,12 @@ constexpr float kSaltoBruscoBateria = 0.5f;  // volts
 constexpr uint8_t kCambiosBruscosAceptados = 4;
 constexpr uint8_t kConfirmacionesAlarma = 1;
 constexpr uint8_t kAnchoLineaEstrellas = 79;
+// Uncalibrated factors: 3.3 V over 4096 counts, through the battery's
+// 100k/8.2k divider for the battery (the console's ideal 0.0106).
+constexpr float FCONVERSOR_BATERIA_IDEAL = 0.0106f;
+constexpr float FCONVERSOR_ANALOGICA_IDEAL = 3.3f / 4096.0f;
+constexpr float FFACTOR_MAXIMO = 3.4e38f;
+constexpr uint16_t ICUENTA_MAXIMA = 4095;
 
 uint16_t media_lecturas(uint8_t cpin) {
     uint32_t lsuma = 0;
@@ -83,6 +89,18 @@ float f32_le_eeprom(uint16_t idireccion) {
     float fvalor;
     memcpy(&fvalor, &lpalabra, sizeof(fvalor));
     return fvalor;
+}
+
+// A factor that is not a finite positive number (a blank EEPROM reads as
+// NaN) is no calibration: the board's ideal factor stands in for it until
+// one is stored, so readings and alarms keep working.
+float factor_calibrado(float ffactor, float fideal) {
+    return ffactor > 0.0f && ffactor <= FFACTOR_MAXIMO ? ffactor : fideal;
+}
+
+// Likewise a zero count beyond the converter's range.
+uint16_t cero_calibrado(uint16_t icero) {
+    return icero <= ICUENTA_MAXIMA ? icero : 0;
 }
 
 void linea_estrellas() {
@@ -165,17 +183,20 @@ float extraigo_valor_analogico(uint8_t clectura, uint16_t* pivalor_ad, uint8_t c
 void lectura_variables_analogicas_ktr09(uint8_t ctipo) {
     stconfiguracion_ktr09& config = configuracion_ktr09;
     if (ctipo == ANALOGICA_BATERIA || ctipo == CALIBRACION_TODAS) {
-        config.fconversor_bateria = f32_le_eeprom(EEPROM_CONVERSOR_BATERIA);
+        config.fconversor_bateria =
+            factor_calibrado(f32_le_eeprom(EEPROM_CONVERSOR_BATERIA), FCONVERSOR_BATERIA_IDEAL);
     }
     if (ctipo == ANALOGICA_1 || ctipo == CALIBRACION_TODAS) {
-        config.ivalor_0_analogica[0] = static_cast<uint16_t>(
-            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_1, 2));
-        config.fconversor_analogica[0] = f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_1);
+        config.ivalor_0_analogica[0] = cero_calibrado(static_cast<uint16_t>(
+            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_1, 2)));
+        config.fconversor_analogica[0] = factor_calibrado(
+            f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_1), FCONVERSOR_ANALOGICA_IDEAL);
     }
     if (ctipo == ANALOGICA_2 || ctipo == CALIBRACION_TODAS) {
-        config.ivalor_0_analogica[1] = static_cast<uint16_t>(
-            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_2, 2));
-        config.fconversor_analogica[1] = f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_2);
+        config.ivalor_0_analogica[1] = cero_calibrado(static_cast<uint16_t>(
+            readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_2, 2)));
+        config.fconversor_analogica[1] = factor_calibrado(
+            f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_2), FCONVERSOR_ANALOGICA_IDEAL);
     }
 }
 

@@ -1,5 +1,4 @@
 #include <Arduino.h>
-#include <Wire.h>
 
 #include "analogicas.h"
 #include "comunicaciones_pc.h"
@@ -23,35 +22,16 @@ static void descarto_entrada_usb() {
     }
 }
 
-// True when the typed line, up to its carriage return, begins with the keyword.
-static bool linea_empieza_por(const char* pcclave) {
-    const uint8_t clongitud = static_cast<uint8_t>(strlen(pcclave));
-    return ktr09.cbytes_rx >= clongitud && memcmp(ktr09.cbuffer_rx, pcclave, clongitud) == 0;
-}
-
-// The card has been formatted: stop the tick and the bus and let the
-// watchdog restart the station.
-static void reinicio_tras_formateo() {
-    linea();
-    SerialUSB.print("***** Reset device *****");
-    stop_timerTC0();
-    Wire.end();
-    while (true) {
-        __WFI();
-    }
-}
-
 static void ejecuto_linea_consola() {
-    if (linea_empieza_por(m_format_sd)) {
-        reinicio_tras_formateo();
-    }
     estado();
     ktr09.cbytes_rx = 0;
     descarto_entrada_usb();
 }
 
-// One console byte. The line holds 32 characters: later ones are echoed but
-// dropped, and the carriage return still ends the line.
+// One console byte. The line holds 32 characters: later ones are echoed and
+// counted but not stored, so that a backspace removes what the terminal
+// removes (a dropped character first) and the line executed is what the
+// terminal shows, up to its 32 characters.
 static void byte_consola(uint8_t cdato) {
     extraccion_tecla_pulsada(1, cdato);
     if (cdato == 8) {
@@ -65,7 +45,7 @@ static void byte_consola(uint8_t cdato) {
     }
     if (cdato == 13) {
         ejecuto_linea_consola();
-    } else if (ktr09.cbytes_rx < kBytesLineaConsola) {
+    } else if (ktr09.cbytes_rx < 255) {
         ++ktr09.cbytes_rx;
     }
 }

@@ -175,13 +175,54 @@ TEST_F(Msg8Test, PressureField) {
     const struct {
         uint16_t tenths;
         uint32_t sent;
-    } cases[] = {{10132, 214}, {7990, 0},    {8000, 1},         {7985, 0},
-                 {2000, 0},    {13100, 511}, {15000, 701 & 511}};
+    } cases[] = {{10132, 214}, {7990, 0},    {8000, 1},    {7985, 0},    {2000, 0},
+                 {11999, 400}, {12000, 401}, {12010, 402}, {13100, 402}, {15000, 402}};
     weather_on(0);
     for (const auto& c : cases) {
         sensor[0].iair_pressure[0] = c.tenths;
         codifico_datos_trama_nmea_mensaje_8();
         EXPECT_EQ(c.sent, field("pressure")) << c.tenths;
+    }
+}
+
+// Codes from the meteorological message's definition: wind 0..125 knots and
+// 126 for 126 or more, directions 0..359, air temperature -60.0..+60.0 C,
+// humidity 0..100 %, dew point -20.0..+50.0 C; beyond them the top code or,
+// where there is none, not available.
+TEST_F(Msg8Test, ValuesBeyondAFieldsRange) {
+    const struct {
+        const char* description;
+        void (*set)(stsensor&);
+        const char* field;
+        int32_t sent;
+    } cases[] = {
+        {"125 knots", [](stsensor& s) { s.iaverage_wind_speed = 12599; }, "wspeed", 125},
+        {"126 knots", [](stsensor& s) { s.iaverage_wind_speed = 12600; }, "wspeed", 126},
+        {"200 knots", [](stsensor& s) { s.iaverage_wind_speed = 20000; }, "wspeed", 126},
+        {"gust 655 knots", [](stsensor& s) { s.iwind_gust_speed = 65535; }, "wgust", 126},
+        {"direction 359", [](stsensor& s) { s.iwind_direction = 359; }, "wdir", 359},
+        {"direction 400", [](stsensor& s) { s.iwind_direction = 400; }, "wdir", 360},
+        {"gust direction 520", [](stsensor& s) { s.iwind_gust_direction = 520; }, "wgustdir", 360},
+        {"+60.0 C", [](stsensor& s) { s.iair_temperature = 600; }, "airtemp", 600},
+        {"-60.0 C", [](stsensor& s) { s.iair_temperature = -600; }, "airtemp", -600},
+        {"+60.1 C", [](stsensor& s) { s.iair_temperature = 601; }, "airtemp", -1024},
+        {"-80.0 C", [](stsensor& s) { s.iair_temperature = -800; }, "airtemp", -1024},
+        {"humidity 100", [](stsensor& s) { s.crelative_humidity = 100; }, "humidity", 100},
+        {"humidity 120", [](stsensor& s) { s.crelative_humidity = 120; }, "humidity", 101},
+        {"dew point +50.0", [](stsensor& s) { s.idew_point = 500; }, "dewpoint", 500},
+        {"dew point -20.0", [](stsensor& s) { s.idew_point = -200; }, "dewpoint", -200},
+        {"dew point +80.0", [](stsensor& s) { s.idew_point = 800; }, "dewpoint", 501},
+        {"dew point -20.1", [](stsensor& s) { s.idew_point = -201; }, "dewpoint", 501},
+    };
+    for (const auto& c : cases) {
+        weather_on(0);
+        c.set(sensor[0]);
+        codifico_datos_trama_nmea_mensaje_8();
+        const std::string name = c.field;
+        const bool is_signed = name == "airtemp" || name == "dewpoint";
+        const int32_t sent = is_signed ? signed_field(name) : static_cast<int32_t>(field(name));
+        EXPECT_EQ(c.sent, sent) << c.description;
+        EXPECT_EQ(52, stais.cmsg_tx[0]) << c.description;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <Wire.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -279,7 +280,7 @@ class CalibrationTest : public AnalogTest {
         put_float(image, 0x1FF6, 0.5f);
         image[0x1FFA] = 0x03;
         image[0x1FFB] = 0x04;
-        put_float(image, 0x1FFC, -2.25f);
+        put_float(image, 0x1FFC, 2.25f);
         eeprom.load(image);
     }
     static void put_float(std::vector<uint8_t>& image, size_t at, float value) {
@@ -311,8 +312,50 @@ TEST_F(CalibrationTest, ReloadsTheBlocksAsked) {
         EXPECT_EQ(c.input1 ? 0x0102 : 9, k.ivalor_0_analogica[0]) << int(c.code);
         EXPECT_EQ(c.input1 ? 0.5f : 9.0f, k.fconversor_analogica[0]) << int(c.code);
         EXPECT_EQ(c.input2 ? 0x0304 : 9, k.ivalor_0_analogica[1]) << int(c.code);
-        EXPECT_EQ(c.input2 ? -2.25f : 9.0f, k.fconversor_analogica[1]) << int(c.code);
+        EXPECT_EQ(c.input2 ? 2.25f : 9.0f, k.fconversor_analogica[1]) << int(c.code);
     }
+}
+
+// A board fresh from the factory: every calibration byte 0xFF (NaN factors,
+// zero counts above the converter's range), and factors that are no factor.
+TEST_F(CalibrationTest, AnythingButAFinitePositiveFactorIsUncalibrated) {
+    const struct {
+        const char* description;
+        float stored;
+        float used_battery;
+        float used_input;
+    } cases[] = {
+        {"blank (NaN)", std::numeric_limits<float>::quiet_NaN(), 0.0106f, 3.3f / 4096},
+        {"infinite", std::numeric_limits<float>::infinity(), 0.0106f, 3.3f / 4096},
+        {"zero", 0.0f, 0.0106f, 3.3f / 4096},
+        {"negative", -0.5f, 0.0106f, 3.3f / 4096},
+        {"calibrated", 0.0125f, 0.0125f, 0.0125f},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> image(8192, 0xFF);
+        for (size_t at : {0x1FF0, 0x1FF6, 0x1FFC}) {
+            put_float(image, at, c.stored);
+        }
+        eeprom.load(image);
+        lectura_variables_analogicas_ktr09(255);
+        const stconfiguracion_ktr09& k = configuracion_ktr09;
+        EXPECT_EQ(c.used_battery, k.fconversor_bateria) << c.description;
+        EXPECT_EQ(c.used_input, k.fconversor_analogica[0]) << c.description;
+        EXPECT_EQ(c.used_input, k.fconversor_analogica[1]) << c.description;
+        EXPECT_EQ(0, k.ivalor_0_analogica[0]) << "0xFFFF is beyond any count";
+    }
+}
+
+TEST_F(CalibrationTest, BlankBoardStillMeasuresAndRaisesTheBatteryAlarm) {
+    eeprom.load(std::vector<uint8_t>(8192, 0xFF));
+    lectura_variables_analogicas_ktr09(255);
+    set_count(kPinBattery, 1038);  // 11.0 V at the ideal factor
+    estado();
+    const std::string first = usb();
+    EXPECT_NE(std::string::npos, first.find("\tBatery (1038): 11.00 v")) << first;
+    EXPECT_EQ(std::string::npos, first.find("nan"));
+    estado();
+    EXPECT_NE(std::string::npos, usb().find("Alarm low battery"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the CRC and frame check they rely on.
 #include "support/firmware_fixture.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "procesado.h"
@@ -21,7 +22,8 @@ class UsbTest : public FirmwareTest {
         return usb();
     }
     static std::string line() {
-        return std::string(reinterpret_cast<const char*>(ktr09.cbuffer_rx), ktr09.cbytes_rx);
+        return std::string(reinterpret_cast<const char*>(ktr09.cbuffer_rx),
+                           std::min<size_t>(ktr09.cbytes_rx, sizeof ktr09.cbuffer_rx));
     }
 };
 
@@ -118,10 +120,24 @@ TEST_F(UsbTest, CarriageReturnEndsTheLineAndDiscardsWhatWaits) {
 TEST_F(UsbTest, LongLineNeverLeavesItsBuffer) {
     const std::string typed(40, 'K');
     EXPECT_EQ(typed, pass(typed));
-    EXPECT_EQ(32, ktr09.cbytes_rx);
     EXPECT_EQ(std::string(32, 'K'), line());
     EXPECT_EQ(0u, pass("\r").rfind("\r\n" + kStatusStart, 0));
     EXPECT_EQ(0, ktr09.cbytes_rx);
+}
+
+// Backspaces past the 32nd character remove what the terminal removes: the
+// dropped characters first, then the stored ones.
+TEST_F(UsbTest, BackspaceAfterALongLineEditsWhatTheTerminalShows) {
+    const std::string shown = std::string(30, 'a') + "bb";
+    pass(shown + std::string(8, 'c'));
+    pass(std::string(8, '\b'));
+    EXPECT_EQ(shown, line());
+    pass("\b\b");
+    EXPECT_EQ(std::string(30, 'a'), line());
+    pass("x");
+    EXPECT_EQ(std::string(30, 'a') + "x", line());
+    pass(std::string(300, 'z'));
+    EXPECT_EQ(std::string(30, 'a') + "xz", line()) << "a long burst stays in the line";
 }
 
 TEST(TeclaPulsada, EchoRules) {
