@@ -54,3 +54,59 @@ uint32_t lconverter_complement_2(int32_t ldata);
 // into stais.cmsg_tx (52 characters, count in byte 0). Traced on the console
 // unless stais.cextraigo is 1.
 void codifico_datos_trama_nmea_mensaje_8();
+
+// ---- Messages 6 and 12 (ais_msg6_12.cpp) ---------------------------------------
+
+// The current part (stais.cpartes_paquete_tx of stais.ccantidad_partes_paquete)
+// of the frame in sensor[ccanal].cdatos_tx (stais.ilongitud_paquete bytes) as
+// a message 6 payload (DAC 11, FI 11, part header, up to 61 bytes) in
+// sensor[ccanal].cpayload_msg6. Traced on the console.
+void codifico_datos_trama_nmea_mensaje_6(uint8_t ccanal);
+// The approach-warning text as a message 12 payload in stais.cmsg_tx. Traced.
+void codifico_datos_trama_nmea_mensaje_12();
+
+// ---- Command sequencer (ais_comandos.cpp) --------------------------------------
+
+// Steps of stais.ccomando: 0 schedules, 1..23 send their command.
+constexpr uint8_t CCOMANDOS_AIS = 24;
+
+// (Re)starts the link: 1 at power-up, 0 after a loss of traffic (the channel
+// is closed first and the alarm count rises). Power-cycles the transponder
+// through its reset output and leaves the sequence at the AID query.
+void inicializacion_ais(uint8_t cinicio);
+// Sends the command of stais.ccomando (step 0 chooses the next one) and arms
+// its reply wait.
+void envio_comandos_ais();
+// Collects the transponder's burst and processes it.
+void procesamos_ais();
+// Writes bytes on the console with CR shown as 'd' and LF as 'a'.
+void traza_bytes_visibles(const unsigned char* pcdatos, uint16_t ibytes);
+
+// ---- Receive framing and replies (ais_rx.cpp, ais_respuestas.cpp) -------------
+
+// One sentence of a burst and what the burst's sentences have found so far.
+struct strafaga_ais {
+    uint8_t cprocesada[256];  // the sentence from its '$' or '!', NUL-terminated
+    uint8_t clongitud;        // bytes in cprocesada, at most 255
+    uint8_t cchecksum;
+    uint8_t cframe_procesada;  // a reply or report answered the waiting command
+    uint8_t cframe_gps_rx;
+    uint8_t cframe_rmc_rx;
+    uint8_t cframe_desconocida;
+    uint8_t ccantidad_total_tramas_msg6;
+    uint8_t cframe_actual_msg6;
+};
+
+// Cuts the burst in stais.cframe_rx into sentences, checks them and hands
+// each to the handler of its kind.
+void procesamos_trama_rx_ais();
+
+// Replies of the transponder to the command sequence.
+void procesamos_respuesta_aid(strafaga_ais* prafaga);
+void procesamos_respuesta_nak(strafaga_ais* prafaga);
+void procesamos_respuesta_psmt(strafaga_ais* prafaga);
+void procesamos_texto_txt(strafaga_ais* prafaga);
+void procesamos_respuesta_ace(strafaga_ais* prafaga);
+void procesamos_respuesta_acf(strafaga_ais* prafaga);
+void procesamos_respuesta_mcr(strafaga_ais* prafaga);
+void procesamos_respuesta_aar(strafaga_ais* prafaga);

@@ -77,6 +77,8 @@ void envio_comando_ema(const char* pccomando, uint8_t ccanal) {
     canal.cesperando_respuesta = 1;
 }
 
+}  // namespace
+
 // Holds the reset output active for its configured pulse; the tick releases it.
 void activo_salida_reset(uint8_t csalida) {
     if (csalida == 0 || csalida > 4) {
@@ -93,8 +95,6 @@ void activo_salida_reset(uint8_t csalida) {
     ktr09.cestado_salida_digital[j] = 1;
     ktr09.itiempo_activacion_salida_digital[j] = itiempo;
 }
-
-}  // namespace
 
 void reset_sensor(uint8_t cinicio, uint8_t ccanal) {
     if (ccanal > CANAL_SENSOR_2 || configuracion_sensor[ccanal].csensor == CSENSOR_NINGUNO) {

@@ -10,6 +10,10 @@
 // fault (port closed, reset counted, alarm after ten). Pulses the reset
 // output when one is configured, then starts the channel.
 void reset_sensor(uint8_t cinicio, uint8_t ccanal);
+// Switches digital output csalida (1..4; others do nothing) on for its
+// configured time, 1 to 200 tenths of a second (0 or more than 200: 200);
+// the tick switches it off. Power-cycles the device behind it.
+void activo_salida_reset(uint8_t csalida);
 // Clears the channel's state, waits cseg_delay_inicial before any command,
 // and opens the port for a known device type.
 void inicializacion_sensor(uint8_t cinicio, uint8_t ccanal);

@@ -3,6 +3,7 @@
 #include <sodaq_wdt.h>
 
 #include "UnixTime.h"
+#include "ais.h"
 #include "analogicas.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_pc.h"
@@ -120,7 +121,8 @@ void setup() {
     cargar_estructuras_configuracion();
     lectura_variables_analogicas_ktr09(CALIBRACION_TODAS);
     config_clock();
-    // The card and the transponder link start here, before the sensor channels.
+    // The card starts here, before the transponder link.
+    inicializacion_ais(1);
     reset_sensor(1, 0);
     reset_sensor(1, 1);
     lectura_fecha_arranque();
@@ -241,13 +243,32 @@ void timeout_comando_ais() {
     }
 }
 
+// Ten minutes without a good sentence from the transponder: the link starts
+// again on the next pass, power-cycling the transponder.
+static void supervision_enlace_ais() {
+    if (stais.creset == 1) {
+        inicializacion_ais(0);
+        stais.creset = 0;
+    } else if (stais.cminutos_timeout_rx_frames == 0 && stais.calarma == 0) {
+        stais.creset = 1;
+        if (stais.cextraigo != 0) {
+            SerialUSB.print("AIS => NO RX FRAMES!!!! ");
+        }
+    }
+}
+
+// While a PC program is attached to the transponder the station's own
+// sequence waits; it takes the transponder back after 120 s of PC silence.
 static void secuencia_comandos_ais() {
     if (stais.calarma == 0 && stais.cconexion_software_pc == 0) {
-        if (stais.cesperando_respuesta != 0 && stais.ctimeout_respuesta_comando == 0) {
+        if (stais.cesperando_respuesta == 0) {
+            envio_comandos_ais();
+        } else if (stais.ctimeout_respuesta_comando == 0) {
             stais.cesperando_respuesta = 0;
             timeout_comando_ais();
         }
     } else if (stais.cconexion_software_pc == 1) {
+        envio_comandos_ais();
         stais.cconexion_software_pc = 2;
     } else if (stais.cconexion_software_pc != 0 && stais.cnueva_sincronizacion_horaria == 0 &&
                stais.csegundos_sin_tramas_deteccion_usb > 119) {
@@ -323,6 +344,8 @@ void loop() {
     if (cminuto_leido == 1) {
         programacion_muestras();
     }
+    supervision_enlace_ais();
+    procesamos_ais();
     secuencia_comandos_ais();
     timeout_reensamblado_msg6();
     for (uint8_t i = 0; i < 2; ++i) {

@@ -4,7 +4,15 @@
 
 namespace {
 
-class LoopTest : public FirmwareTest {};
+// A link that has heard its transponder lately, so that its supervision
+// leaves the passes alone.
+class LoopTest : public FirmwareTest {
+  protected:
+    void SetUp() override {
+        FirmwareTest::SetUp();
+        stais.cminutos_timeout_rx_frames = 10;
+    }
+};
 
 TEST_F(LoopTest, ModePinsGiveTheOperatingModeInEveryCopy) {
     struct Case {
