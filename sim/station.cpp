@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "devices/analog_inputs.h"
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 #include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
 #include "devices/weather_station.h"
@@ -41,7 +41,7 @@ void attach_default_devices(const Options& options) {
         const bool fresh = !std::filesystem::exists(file);
         g_devices.eeprom = std::make_unique<Eeprom24xx64>(file.string());
         if (fresh) {
-            g_devices.eeprom->load(encode_image(default_station_config()));
+            g_devices.eeprom->load(codec::encode_image(codec::default_station_config()));
         }
         host::attach_i2c_device(Eeprom24xx64::kAddress, g_devices.eeprom.get());
     }

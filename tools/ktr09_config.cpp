@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "config_json.h"
-#include "devices/config_image.h"
+#include "codec/config_json.h"
+#include "codec/config_image.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::vector<uint8_t> image;
-        if (!sim::json_text_to_image(text, &image, &error)) {
+        if (!codec::json_text_to_image(text, &image, &error)) {
             std::fprintf(stderr, "ktr09-config: %s: %s\n", json_path.c_str(), error.c_str());
             return 1;
         }
@@ -81,13 +81,13 @@ int main(int argc, char** argv) {
     std::string text;
     const std::string* output = nullptr;
     if (to_json->parsed()) {
-        if (!sim::image_file_to_json_text(read_path, &text, &error)) {
+        if (!codec::image_file_to_json_text(read_path, &text, &error)) {
             std::fprintf(stderr, "ktr09-config: %s\n", error.c_str());
             return 1;
         }
         output = &out_path;
     } else {
-        text = sim::config_json_text(sim::default_station_config());
+        text = codec::config_json_text(codec::default_station_config());
         output = &default_path;
     }
     if (output->empty()) {

@@ -4,9 +4,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "codec/config_image.h"
 #include "host/machine.h"
 
 namespace sim {
+
+// The standard configuration's calibration must read this front end right.
+static_assert(AnalogInputs::kBatteryVoltsPerCount == codec::kBatteryVoltsPerCount);
+static_assert(AnalogInputs::kInputVoltsPerCount == codec::kInputVoltsPerCount);
 namespace {
 
 double pin_volts(double volts) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <utility>
 
+#include "codec/nmea.h"
+
 namespace sim {
 namespace {
 
@@ -16,32 +18,6 @@ constexpr unsigned kFactoryIntervalTenths = 10;
 
 // The sentences the station can send, by the address field they go out with.
 const char* const kSentenceIds[] = {"MDA", "MWV", "XDR"};
-
-uint8_t nmea_checksum(const std::string& body) {
-    uint8_t sum = 0;
-    for (unsigned char c : body) {
-        sum ^= c;
-    }
-    return sum;
-}
-
-std::string with_checksum(const std::string& body, uint8_t checksum) {
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
-    return "$" + body + tail;
-}
-
-std::vector<std::string> split_fields(const std::string& body) {
-    std::vector<std::string> fields(1);
-    for (char c : body) {
-        if (c == ',') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
 
 bool known_sentence(const std::string& id) {
     for (const char* known : kSentenceIds) {
@@ -206,8 +182,7 @@ unsigned WeatherStation::sent(const std::string& id) const {
 }
 
 std::string WeatherStation::mda_sentence(const Reading& reading) {
-    const std::string body = mda_body(reading);
-    return with_checksum(body, nmea_checksum(body));
+    return codec::build_sentence('$', mda_body(reading));
 }
 
 // The supply follows the relay output.
@@ -292,11 +267,12 @@ void WeatherStation::send(const std::string& id, std::string body) {
     if (silent_) {
         return;
     }
-    uint8_t checksum = nmea_checksum(body);
+    uint8_t checksum = codec::nmea_checksum(body);
     if (bad_checksums_) {
         checksum ^= 0x5A;
     }
-    host::uart_peer_send(wiring_.uart_port, with_checksum(body, checksum), wiring_.baud);
+    host::uart_peer_send(wiring_.uart_port,
+                         codec::build_sentence_with_checksum('$', body, checksum), wiring_.baud);
     ++sent_[id];
 }
 
@@ -312,18 +288,10 @@ void WeatherStation::on_byte_from_station(uint8_t byte) {
         if (line_.size() > 1) {
             const std::string line = std::move(line_);
             line_.clear();
-            // "$" body "*" two hex digits.
-            const size_t star = line.rfind('*');
-            if (star == std::string::npos || star + 3 != line.size()) {
-                return;
+            const std::optional<codec::Sentence> sentence = codec::parse_sentence(line);
+            if (sentence) {
+                take_command(sentence->body);
             }
-            const std::string body = line.substr(1, star - 1);
-            char* end = nullptr;
-            const unsigned long given = std::strtoul(line.c_str() + star + 1, &end, 16);
-            if (end != line.c_str() + line.size() || given != nmea_checksum(body)) {
-                return;
-            }
-            take_command(body);
         }
         line_.clear();
         return;
@@ -335,7 +303,7 @@ void WeatherStation::on_byte_from_station(uint8_t byte) {
 
 void WeatherStation::take_command(const std::string& body) {
     commands_.push_back(body);
-    const std::vector<std::string> fields = split_fields(body);
+    const std::vector<std::string> fields = codec::split_fields(body);
     if (fields.size() < 4 || fields[0] != "PAMTC" || fields[1] != "EN") {
         return;
     }

@@ -4,7 +4,7 @@
 // station computed it.
 #include <gtest/gtest.h>
 
-#include "support/state_dir.h"
+#include "support/gpsdecode.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,6 +19,8 @@
 #include <Arduino.h>
 
 #include "ais.h"
+#include "codec/ais_bits.h"
+#include "codec/ais_sentences.h"
 #include "comunicaciones_ema_airmar.h"
 #include "declaraciones.h"
 #include "devices/weather_station.h"
@@ -26,71 +28,33 @@
 
 namespace {
 
-constexpr const char* kGpsdecode = "/usr/bin/gpsdecode";
+// The 310 payload bits of stais.cmsg_tx (the last two bits of its 52
+// characters are fill).
+codec::Bits station_payload() {
+    const std::string chars(reinterpret_cast<const char*>(stais.cmsg_tx + 1), stais.cmsg_tx[0]);
+    return codec::dearmour_payload(chars, 2).value_or(codec::Bits{});
+}
 
-std::string bits_of(uint32_t value, unsigned width) {
+std::string station_payload_bits() {
     std::string bits;
-    for (int b = static_cast<int>(width) - 1; b >= 0; --b) {
-        bits += ((value >> b) & 1u) ? '1' : '0';
+    for (bool bit : station_payload()) {
+        bits += bit ? '1' : '0';
     }
     return bits;
 }
 
-// The 310 payload bits of stais.cmsg_tx (the last two bits of its 52
-// characters are fill).
-std::string station_payload_bits() {
-    std::string bits;
-    for (unsigned i = 1; i <= stais.cmsg_tx[0]; ++i) {
-        unsigned v = stais.cmsg_tx[i] - 48u;
-        if (v > 40) {
-            v -= 8;
-        }
-        bits += bits_of(v, 6);
-    }
-    return bits.substr(0, 310);
-}
-
 // Message ID 8, repeat indicator, MMSI and two spare bits in front of the
-// application payload, armoured into one !AIVDM sentence.
+// application payload, in one !AIVDM sentence.
 std::string aivdm_message_8(uint32_t mmsi, unsigned repeat) {
-    std::string bits = bits_of(8, 6) + bits_of(repeat, 2) + bits_of(mmsi, 30) + bits_of(0, 2) +
-                       station_payload_bits();
-    const unsigned fill = (6 - bits.size() % 6) % 6;
-    bits += std::string(fill, '0');
-    std::string armoured;
-    for (size_t i = 0; i < bits.size(); i += 6) {
-        const unsigned v = std::stoul(bits.substr(i, 6), nullptr, 2);
-        armoured += static_cast<char>(v < 40 ? v + 48 : v + 56);
-    }
-    const std::string body = "AIVDM,1,1,,A," + armoured + "," + std::to_string(fill);
-    uint8_t sum = 0;
-    for (unsigned char c : body) {
-        sum ^= c;
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "!" + body + tail;
-}
-
-nlohmann::json gpsdecode_raw(const std::string& sentence) {
-    const TemporaryStateDir scratch;
-    const std::filesystem::path input = scratch.path() / "msg8.nmea";
-    {
-        std::ofstream out(input);
-        out << sentence << "\r\n";
-    }
-    const std::string command = std::string(kGpsdecode) + " -u < " + input.string();
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            output.append(buffer, n);
-        }
-        pclose(pipe);
-    }
-    const size_t end = output.find('\n');
-    return nlohmann::json::parse(output.substr(0, end), nullptr, false);
+    codec::BitWriter message;
+    message.put(8, 6);
+    message.put(repeat, 2);
+    message.put(mmsi, 30);
+    message.put(0, 2);
+    message.put_bits(station_payload());
+    codec::VdmOptions single;
+    single.max_chars = 80;
+    return codec::vdm_sentences(message.bits(), single).at(0);
 }
 
 int32_t signed_of(uint32_t value, unsigned width) {
@@ -114,7 +78,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 class GpsdecodeMsg8Test : public ::testing::TestWithParam<Case> {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(kGpsdecode)) {
+        if (!gpsdecode_installed()) {
             GTEST_SKIP() << "gpsdecode (Debian gpsd-clients) is not installed";
         }
         host::reset_machine();
@@ -157,7 +121,7 @@ TEST_P(GpsdecodeMsg8Test, DecodesToWhatTheStationComputed) {
     ASSERT_EQ(52, stais.cmsg_tx[0]);
 
     const std::string sentence = aivdm_message_8(247123450, 3);
-    const nlohmann::json m = gpsdecode_raw(sentence);
+    const nlohmann::json m = gpsdecode_json({sentence});
     ASSERT_TRUE(m.is_object()) << sentence;
     EXPECT_EQ(8, m.value("type", -1));
     EXPECT_EQ(3, m.value("repeat", -1));

@@ -15,7 +15,7 @@
 
 #include "declaraciones.h"
 #include "devices/analog_inputs.h"
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 #include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
 #include "host/machine.h"
@@ -87,8 +87,8 @@ TEST_F(BoardServicesTest, NewStateDirectoryGetsTheStandardConfiguration) {
     const std::string output = run(5 * kSecond);
     EXPECT_NE(std::string::npos, output.find("Configuracion RTC:\r\n")) << output;
     EXPECT_TRUE(std::filesystem::exists(state / "eeprom_24xx64.bin"));
-    const sim::StationConfig standard = sim::default_station_config();
-    EXPECT_EQ(sim::encode_image(standard), devices().eeprom->contents());
+    const codec::StationConfig standard = codec::default_station_config();
+    EXPECT_EQ(codec::encode_image(standard), devices().eeprom->contents());
     EXPECT_EQ(3, configuracion_sensor[0].csensor);
     EXPECT_EQ(10, configuracion_sensor[0].csample_interval);
     EXPECT_EQ(4, configuracion_ais.cbaudios);
@@ -237,13 +237,13 @@ TEST_F(BoardServicesTest, StatusShowsTheVoltagesAndRaisesAndClearsTheAlarms) {
 
 TEST_F(BoardServicesTest, RestartFindsTheConfigurationInTheImage) {
     // The configuration program wrote another station into the part.
-    sim::StationConfig changed = sim::default_station_config();
+    codec::StationConfig changed = codec::default_station_config();
     changed.configuracion_sensor[1].csensor = 1;
     changed.configuracion_sensor[1].cbaudios_comunicacion = 2;
     const char name[] = "FARO SUR";
     changed.configuracion_ktr09.cnombre = {};
     std::copy(name, name + sizeof name - 1, changed.configuracion_ktr09.cnombre.begin());
-    devices().eeprom->load(sim::encode_image(changed));
+    devices().eeprom->load(codec::encode_image(changed));
     devices().clock->set_time({24, 6, 1, 6, 10, 0, 0});
 
     // A new simulator run on the same state directory.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "codec/pc_frame.h"
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
@@ -66,19 +68,12 @@ TEST_F(StationTest, PcFrameOverUsbIsCheckedAndAcknowledged) {
     host::run_for(4 * kSecond);
     host::usb_take_output();
     // "@JWK", length 13, command 2, sub-command 0, address 0x000010, no data.
-    const std::string body("@JWK\x0d\x02\x00\x00\x00\x10\x00", 11);
-    uint16_t crc = 0xFFFF;
-    for (unsigned char byte : body) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-        }
-    }
-    host::usb_send(body.substr(0, 7));
+    const std::vector<uint8_t> bytes =
+        codec::build_pc_frame({false, codec::kPcAcknowledge, 0, 0x10, 0, {}});
+    const std::string frame(bytes.begin(), bytes.end());
+    host::usb_send(frame.substr(0, 7));
     host::run_for(50 * kMillisecond);
-    host::usb_send(body.substr(7) +
-                   std::string{static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)});
+    host::usb_send(frame.substr(7));
     host::run_for(50 * kMillisecond);
     EXPECT_TRUE(contains(
         host::usb_take_output(),

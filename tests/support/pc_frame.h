@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "procesado.h"
+#include "codec/pc_frame.h"
 
 inline std::string with_crc(std::vector<uint8_t> body) {
-    const uint16_t crc = calculo_crc16(body.data(), static_cast<uint16_t>(body.size()));
-    body.push_back(static_cast<uint8_t>(crc >> 8));
-    body.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return std::string(body.begin(), body.end());
+    const std::vector<uint8_t> frame = codec::with_crc(std::move(body));
+    return std::string(frame.begin(), frame.end());
 }

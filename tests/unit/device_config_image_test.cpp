@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "config_json.h"
+#include "codec/config_json.h"
 #include "devices/analog_inputs.h"
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 
 namespace {
 
-using sim::StationConfig;
+using codec::StationConfig;
 
 std::vector<uint8_t> bytes_at(const std::vector<uint8_t>& image, size_t at, size_t count) {
     return std::vector<uint8_t>(image.begin() + at, image.begin() + at + count);
@@ -28,7 +28,7 @@ std::vector<uint8_t> bytes_at(const std::vector<uint8_t>& image, size_t at, size
 
 std::vector<uint8_t> random_image(unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<uint8_t> image(sim::kConfigImageSize);
+    std::vector<uint8_t> image(codec::kConfigImageSize);
     for (uint8_t& byte : image) {
         byte = static_cast<uint8_t>(random());
     }
@@ -48,8 +48,8 @@ TEST(ConfigImageTest, FieldsLieWhereTheStationReadsThem) {
     config.configuracion_ktr09.ftension_alarma_bateria_baja = 1150;
     config.configuracion_ktr09.ivalor_0_analogica[1] = 0x0506;
     config.configuracion_ktr09.fconversor_bateria = 1.0f;
-    const std::vector<uint8_t> image = sim::encode_image(config);
-    ASSERT_EQ(sim::kConfigImageSize, image.size());
+    const std::vector<uint8_t> image = codec::encode_image(config);
+    ASSERT_EQ(codec::kConfigImageSize, image.size());
     struct Case {
         const char* name;
         size_t at;
@@ -76,11 +76,11 @@ TEST(ConfigImageTest, FieldsLieWhereTheStationReadsThem) {
 TEST(ConfigImageTest, AnyImageComesBackByteForByte) {
     for (unsigned seed = 1; seed <= 5; ++seed) {
         const std::vector<uint8_t> image = random_image(seed);
-        EXPECT_EQ(image, sim::encode_image(sim::decode_image(image))) << "seed " << seed;
+        EXPECT_EQ(image, codec::encode_image(codec::decode_image(image))) << "seed " << seed;
         std::vector<uint8_t> again;
         std::string error;
-        const std::string text = sim::config_json_text(sim::decode_image(image));
-        ASSERT_TRUE(sim::json_text_to_image(text, &again, &error)) << error;
+        const std::string text = codec::config_json_text(codec::decode_image(image));
+        ASSERT_TRUE(codec::json_text_to_image(text, &again, &error)) << error;
         EXPECT_EQ(image, again) << "through JSON, seed " << seed;
     }
 }
@@ -100,8 +100,8 @@ TEST(ConfigImageTest, JsonUsesDecimalsAndTheRecordNames) {
     })");
     StationConfig config;
     std::string error;
-    ASSERT_TRUE(sim::config_from_json(document, &config, &error)) << error;
-    const std::vector<uint8_t> image = sim::encode_image(config);
+    ASSERT_TRUE(codec::config_from_json(document, &config, &error)) << error;
+    const std::vector<uint8_t> image = codec::encode_image(config);
     EXPECT_EQ(3, image[0]);
     EXPECT_EQ(15, image[92]);
     EXPECT_EQ((std::vector<uint8_t>{0x04, 0x7E}), bytes_at(image, 166, 2));
@@ -134,15 +134,15 @@ TEST(ConfigImageTest, JsonValuesOutOfTheirFieldsAreRefused) {
     for (const Case& c : cases) {
         StationConfig config;
         std::string error;
-        EXPECT_FALSE(sim::config_from_json(nlohmann::json::parse(c.json), &config, &error))
+        EXPECT_FALSE(codec::config_from_json(nlohmann::json::parse(c.json), &config, &error))
             << c.json;
         EXPECT_NE(std::string::npos, error.find(c.field)) << c.json << ": " << error;
     }
 }
 
 TEST(ConfigImageTest, StandardStation) {
-    const StationConfig config = sim::default_station_config();
-    const sim::SensorChannelConfig& weather = config.configuracion_sensor[0];
+    const StationConfig config = codec::default_station_config();
+    const codec::SensorChannelConfig& weather = config.configuracion_sensor[0];
     EXPECT_EQ(3, weather.csensor);
     EXPECT_EQ(1, weather.ctipo_comunicacion);
     EXPECT_EQ(10, weather.csample_interval);
@@ -195,7 +195,7 @@ TEST_F(ConfigToolTest, DefaultToImageToJsonAndBack) {
     const auto image2 = dir / "image2.bin";
     ASSERT_EQ(0, run("default -o " + json.string()));
     ASSERT_EQ(0, run("to-image " + json.string() + " " + image.string()));
-    EXPECT_EQ(sim::encode_image(sim::default_station_config()), file_bytes(image));
+    EXPECT_EQ(codec::encode_image(codec::default_station_config()), file_bytes(image));
     ASSERT_EQ(0, run("to-json " + image.string() + " -o " + again.string()));
     ASSERT_EQ(0, run("to-image " + again.string() + " " + image2.string()));
     EXPECT_EQ(file_bytes(image), file_bytes(image2));

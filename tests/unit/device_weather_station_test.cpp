@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "devices/weather_station.h"
 #include "support/firmware_fixture.h"
 
@@ -31,24 +32,11 @@ struct Sentence {
 Sentence parse(const std::string& line) {
     Sentence s{line, {}, false};
     const size_t star = line.find('*');
-    if (line.empty() || line[0] != '$' || star == std::string::npos || star + 3 > line.size()) {
+    if (line.empty() || line[0] != '$' || star == std::string::npos) {
         return s;
     }
-    uint8_t sum = 0;
-    std::string field;
-    for (size_t i = 1; i < star; ++i) {
-        sum ^= static_cast<uint8_t>(line[i]);
-        if (line[i] == ',') {
-            s.fields.push_back(field);
-            field.clear();
-        } else {
-            field += line[i];
-        }
-    }
-    s.fields.push_back(field);
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", sum);
-    s.checksum_ok = line.compare(star + 1, 2, digits) == 0;
+    s.fields = codec::split_fields(line.substr(1, star - 1));
+    s.checksum_ok = codec::parse_sentence(line).has_value();
     return s;
 }
 

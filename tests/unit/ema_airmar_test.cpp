@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "comunicaciones_ema_airmar.h"
 #include "support/firmware_fixture.h"
 
@@ -25,13 +26,7 @@ struct Mda {
 };
 
 std::string sentence(const std::string& body) {
-    uint8_t sum = 0;
-    for (unsigned char c : body) {
-        sum ^= c;
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
+    return codec::build_sentence('$', body);
 }
 
 std::string wimda(const Mda& m) {

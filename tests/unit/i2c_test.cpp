@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 #include "devices/eeprom_24xx64.h"
 #include "i2c.h"
 #include "procesado.h"
@@ -152,7 +152,7 @@ TEST_F(EepromTest, VariableAcrossAPageEndWrapsInsideThePage) {
 }
 
 TEST_F(EepromTest, ReadsOfAnyLengthReturnTheStoredBytes) {
-    std::vector<uint8_t> image = pattern(sim::kConfigImageSize, 11);
+    std::vector<uint8_t> image = pattern(codec::kConfigImageSize, 11);
     eeprom.load(image);
     struct Case {
         uint16_t address;
@@ -174,7 +174,7 @@ TEST_F(EepromTest, ReadsOfAnyLengthReturnTheStoredBytes) {
 }
 
 TEST_F(EepromTest, ReadWaitsUntilTheWriteCycleEnds) {
-    eeprom.load(pattern(sim::kConfigImageSize, 5));
+    eeprom.load(pattern(codec::kConfigImageSize, 5));
     // A write made straight on the bus, without the station's wait.
     Wire.beginTransmission(Eeprom24xx64::kAddress);
     Wire.write(0);
@@ -193,7 +193,7 @@ class DecodingTest : public EepromTest {
   protected:
     // An image of zeros in blocks 1 and 2 with the given bytes put in.
     void load(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& bytes) {
-        std::vector<uint8_t> image(sim::kConfigImageSize, 0);
+        std::vector<uint8_t> image(codec::kConfigImageSize, 0);
         for (const auto& [address, values] : bytes) {
             std::copy(values.begin(), values.end(), image.begin() + address);
         }
@@ -293,8 +293,8 @@ TEST_F(DecodingTest, BlockOneIsReadWholeBeforeBlockTwo) {
 }
 
 TEST_F(DecodingTest, StandardImageLoadsAsItsConfiguration) {
-    const sim::StationConfig config = sim::default_station_config();
-    eeprom.load(sim::encode_image(config));
+    const codec::StationConfig config = codec::default_station_config();
+    eeprom.load(codec::encode_image(config));
     cargar_estructuras_configuracion();
     EXPECT_EQ(config.configuracion_sensor[0].csensor, configuracion_sensor[0].csensor);
     EXPECT_EQ(config.configuracion_sensor[0].csample_interval,

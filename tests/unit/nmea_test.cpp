@@ -7,8 +7,10 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "nmea.h"
 #include "support/firmware_fixture.h"
 
@@ -28,12 +30,9 @@ std::vector<uint8_t> bytes(const std::string& text) {
 
 // XOR of the characters strictly between the start character and the '*'.
 uint8_t xor_between(const std::string& sentence) {
-    uint8_t sum = 0;
     const size_t star = sentence.find('*');
-    for (size_t i = 1; i < star && i < sentence.size(); ++i) {
-        sum ^= static_cast<uint8_t>(sentence[i]);
-    }
-    return sum;
+    return codec::nmea_checksum(std::string_view(sentence).substr(
+        1, star == std::string::npos ? std::string::npos : star - 1));
 }
 
 std::string hex2(unsigned value) {
@@ -706,16 +705,14 @@ TEST_F(FrameTest, CaracterMensajeYLineaAppendAndChecksumOnlyWhenOn) {
 TEST_F(FrameTest, FrameKeeps512BytesAndChecksumsTheRest) {
     stais.ccalculo_checksum_nmea = 1;
     std::string all;
-    uint8_t sum = 0;
     for (int i = 0; i < 600; ++i) {
         const uint8_t c = static_cast<uint8_t>('A' + i % 26 + (i / 26) % 3);
         all += static_cast<char>(c);
-        sum ^= c;
         inserto_caracter_ais(c);
     }
     EXPECT_EQ(512, stais.ibytes_mensaje_a_tx);
     EXPECT_EQ(all.substr(0, 512), frame_text());
-    EXPECT_EQ(sum, stais.cchecksum_nmea);
+    EXPECT_EQ(codec::nmea_checksum(all), stais.cchecksum_nmea);
 }
 
 // Builds one sentence by the station's convention from fields.

@@ -1,10 +1,8 @@
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 
 #include <cstring>
 
-#include "devices/analog_inputs.h"
-
-namespace sim {
+namespace codec {
 namespace {
 
 // Block 1.
@@ -268,11 +266,11 @@ StationConfig default_station_config() {
     board.ftension_alarma_bateria_off = 1200;
     const char name[] = "KTR09 SIMULADA";
     std::memcpy(board.cnombre.data(), name, sizeof name - 1);
-    board.fconversor_bateria = static_cast<float>(AnalogInputs::kBatteryVoltsPerCount);
+    board.fconversor_bateria = static_cast<float>(kBatteryVoltsPerCount);
     board.ivalor_0_analogica = {0, 0};
-    board.fconversor_analogica = {static_cast<float>(AnalogInputs::kInputVoltsPerCount),
-                                  static_cast<float>(AnalogInputs::kInputVoltsPerCount)};
+    board.fconversor_analogica = {static_cast<float>(kInputVoltsPerCount),
+                                  static_cast<float>(kInputVoltsPerCount)};
     return config;
 }
 
-}  // namespace sim
+}  // namespace codec

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "devices/config_image.h"
+#include "codec/config_image.h"
 
-namespace sim {
+namespace codec {
 
 nlohmann::ordered_json config_to_json(const StationConfig& config);
 // The document as text, two-space indents, arrays of numbers on one line.
@@ -28,4 +28,4 @@ bool image_file_to_json_text(const std::string& image_path, std::string* json_te
 bool json_text_to_image(const std::string& json_text, std::vector<uint8_t>* image,
                         std::string* error);
 
-}  // namespace sim
+}  // namespace codec

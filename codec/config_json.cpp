@@ -1,4 +1,4 @@
-#include "config_json.h"
+#include "codec/config_json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,8 +6,9 @@
 #include <iterator>
 #include <limits>
 #include <regex>
+#include <set>
 
-namespace sim {
+namespace codec {
 namespace {
 
 using nlohmann::json;
@@ -123,7 +124,7 @@ class FieldReader {
         }
         for (size_t i = 0; i < N; ++i) {
             if (!read((*value)[i], i)) {
-                fail(name, expected);
+                fail(std::string(name) + "[" + std::to_string(i) + "]", expected);
                 return;
             }
         }
@@ -137,7 +138,7 @@ class FieldReader {
 
     template <typename T, size_t N>
     void integers(const json& object, const char* name, std::array<T, N>* field) {
-        each<N>(object, name, "integers in the field's range",
+        each<N>(object, name, "an integer in the field's range",
                 [field](const json& v, size_t i) { return integer_of(v, &(*field)[i]); });
     }
 
@@ -150,7 +151,7 @@ class FieldReader {
     template <typename T, size_t N>
     void hundredths_array(const json& object, const char* name, std::array<T, N>* field,
                           int64_t low, int64_t high) {
-        each<N>(object, name, "numbers with at most two decimals in the field's range",
+        each<N>(object, name, "a number with at most two decimals in the field's range",
                 [=](const json& v, size_t i) { return hundredths_of(v, low, high, &(*field)[i]); });
     }
 
@@ -160,7 +161,7 @@ class FieldReader {
 
     template <size_t N>
     void reals(const json& object, const char* name, std::array<float, N>* field) {
-        each<N>(object, name, "numbers",
+        each<N>(object, name, "a number",
                 [field](const json& v, size_t i) { return real_of(v, &(*field)[i]); });
     }
 
@@ -196,16 +197,48 @@ class FieldReader {
         *field = bytes;
     }
 
+    // Members are read from one object at a time; its path names them in
+    // messages ("configuracion_sensor[1].cbaudios_comunicacion").
+    void begin_object(const json& object, const std::string& path) {
+        path_ = path;
+        known_.clear();
+        object_ok_ = object.is_object();
+        if (!object_ok_) {
+            fail_at(path.empty() ? "the configuration" : path, "must be a JSON object");
+        }
+    }
+    void known(const char* name) { known_.insert(name); }
+    // Any member the readers did not ask for is a misspelt or unknown key.
+    void end_object(const json& object) {
+        if (!object_ok_) {
+            return;
+        }
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (known_.count(it.key()) == 0) {
+                fail_at(path_of(it.key()), "is not a known key");
+                return;
+            }
+        }
+    }
+
     void fail(const std::string& name, const std::string& what) {
+        fail_at(path_of(name), "must be " + what);
+    }
+    void fail_at(const std::string& path, const std::string& what) {
         if (!failed_ && error_ != nullptr) {
-            *error_ = "\"" + name + "\" must be " + what;
+            *error_ = path + ": " + what;
         }
         failed_ = true;
     }
 
   private:
-    static const json* member(const json& object, const char* name) {
-        if (!object.is_object()) {
+    std::string path_of(const std::string& name) const {
+        return path_.empty() ? name : path_ + "." + name;
+    }
+
+    const json* member(const json& object, const char* name) {
+        known_.insert(name);
+        if (!object_ok_ || !object.is_object()) {
             return nullptr;
         }
         const auto found = object.find(name);
@@ -214,6 +247,9 @@ class FieldReader {
 
     std::string* error_;
     bool failed_ = false;
+    std::string path_;
+    std::set<std::string> known_;
+    bool object_ok_ = false;
 };
 
 constexpr int64_t kU16 = 0xFFFF;
@@ -306,110 +342,152 @@ ordered_json config_to_json(const StationConfig& config) {
     return document;
 }
 
-bool config_from_json(const json& document, StationConfig* config, std::string* error) {
-    if (!document.is_object()) {
-        if (error != nullptr) {
-            *error = "the configuration must be a JSON object";
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+void read_channel(const json& c, const std::string& path, FieldReader& read,
+                  SensorChannelConfig* channel) {
+    read.begin_object(c, path);
+    read.integer(c, "csensor", &channel->csensor);
+    read.integer(c, "ctipo_comunicacion", &channel->ctipo_comunicacion);
+    read.integer(c, "cbaudios_comunicacion", &channel->cbaudios_comunicacion);
+    read.integer(c, "csalida_reset", &channel->csalida_reset);
+    read.integer(c, "cseg_delay_inicial", &channel->cseg_delay_inicial);
+    read.integer(c, "csample_interval", &channel->csample_interval);
+    read.integer(c, "cdireccionamiento_viento", &channel->cdireccionamiento_viento);
+    read.integer(c, "ctimeout_datos_validos", &channel->ctimeout_datos_validos);
+    read.end_object(c);
+}
+
+void read_ais(const json& a, FieldReader& read, AisLinkConfig* ais) {
+    read.begin_object(a, "configuracion_ais");
+    read.integer(a, "ctipo_comunicacion", &ais->ctipo_comunicacion);
+    read.integer(a, "cbaudios", &ais->cbaudios);
+    read.integer(a, "csalida_reset", &ais->csalida_reset);
+    read.integer(a, "cenable_msg21", &ais->cenable_msg21);
+    read.integer(a, "cinput_light_msg21", &ais->cinput_light_msg21);
+    read.integer(a, "cinput_error_light_msg21", &ais->cinput_error_light_msg21);
+    read.integer(a, "cenable_shipras", &ais->cenable_shipras);
+    read.integers(a, "llatitud_shipras", &ais->llatitud_shipras);
+    read.integers(a, "llongitud_shipras", &ais->llongitud_shipras);
+    // Sign and magnitude has no room for the most negative 32-bit value.
+    for (int32_t bound : ais->llatitud_shipras) {
+        if (bound == std::numeric_limits<int32_t>::min()) {
+            read.fail("llatitud_shipras", "within sign-and-magnitude range");
         }
+    }
+    for (int32_t bound : ais->llongitud_shipras) {
+        if (bound == std::numeric_limits<int32_t>::min()) {
+            read.fail("llongitud_shipras", "within sign-and-magnitude range");
+        }
+    }
+    read.end_object(a);
+}
+
+void read_board(const json& b, FieldReader& read, BoardConfig* board) {
+    read.begin_object(b, "configuracion_ktr09");
+    read.integers(b, "cestado_en_reposo_salida_digital", &board->cestado_en_reposo_salida_digital);
+    read.integers(b, "itemporizacion_salida_digital", &board->itemporizacion_salida_digital);
+    read.integers(b, "cfuncionalidad_entradas_externas", &board->cfuncionalidad_entradas_externas);
+    read.integers(b, "cestado_en_reposo_entrada_externa",
+                  &board->cestado_en_reposo_entrada_externa);
+    read.integers(b, "itemporizacion_entrada_externa", &board->itemporizacion_entrada_externa);
+    read.integers(b, "ctemporizador_minutos", &board->ctemporizador_minutos);
+    read.hundredths_array(b, "fumbral_alarma_on", &board->fumbral_alarma_on, 0, kU16);
+    read.hundredths_array(b, "fumbral_alarma_off", &board->fumbral_alarma_off, 0, kU16);
+    read.hundredths_array(b, "ffactor_A", &board->ffactor_A, 0, kU24);
+    read.hundredths_array(b, "ffactor_B", &board->ffactor_B, -kSignMagnitude, kSignMagnitude);
+    read.hundredths(b, "ftension_alarma_bateria_baja", &board->ftension_alarma_bateria_baja, 0,
+                    kU16);
+    read.hundredths(b, "ftension_alarma_bateria_off", &board->ftension_alarma_bateria_off, 0, kU16);
+    read.name(b, "cnombre", &board->cnombre);
+    read.real(b, "fconversor_bateria", &board->fconversor_bateria);
+    read.integers(b, "ivalor_0_analogica", &board->ivalor_0_analogica);
+    read.reals(b, "fconversor_analogica", &board->fconversor_analogica);
+    read.end_object(b);
+}
+
+// Runs of undecoded bytes: {"direccion": address, "bytes": "AB CD ..."}.
+void read_runs(const json& runs, FieldReader& read, std::vector<uint8_t>* image) {
+    if (!runs.is_array()) {
+        read.fail_at("sin_decodificar", "must be an array of {\"direccion\", \"bytes\"} runs");
+        return;
+    }
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const json& run = runs[r];
+        const std::string path = "sin_decodificar[" + std::to_string(r) + "]";
+        uint32_t at = 0;
+        read.begin_object(run, path);
+        read.integer(run, "direccion", &at);
+        read.known("bytes");
+        read.end_object(run);
+        if (!run.is_object() || !run.contains("direccion") || !run.contains("bytes") ||
+            !run["bytes"].is_string()) {
+            read.fail_at(path, "must hold \"direccion\" and \"bytes\" (a text)");
+            return;
+        }
+        const std::string& text = run["bytes"].get_ref<const std::string&>();
+        for (size_t i = 0; i < text.size();) {
+            if (text[i] == ' ') {
+                ++i;
+                continue;
+            }
+            const int high = hex_value(text[i]);
+            const int low = i + 1 < text.size() ? hex_value(text[i + 1]) : -1;
+            if (high < 0 || low < 0 || at >= kConfigImageSize) {
+                read.fail_at(path + ".bytes", "must be hexadecimal bytes inside the image");
+                return;
+            }
+            (*image)[at++] = static_cast<uint8_t>(high * 16 + low);
+            i += 2;
+        }
+    }
+}
+
+}  // namespace
+
+bool config_from_json(const json& document, StationConfig* config, std::string* error) {
+    FieldReader read(error);
+    read.begin_object(document, "");
+    if (read.failed()) {
         return false;
     }
-    FieldReader read(error);
+    for (const char* key :
+         {"configuracion_sensor", "configuracion_ais", "configuracion_ktr09", "sin_decodificar"}) {
+        read.known(key);
+    }
+    read.end_object(document);
     if (document.contains("configuracion_sensor")) {
         const json& channels = document["configuracion_sensor"];
         if (!channels.is_array() || channels.size() != 2) {
-            read.fail("configuracion_sensor", "an array of the 2 sensor channels");
+            read.fail_at("configuracion_sensor", "must be an array of the 2 sensor channels");
         } else {
             for (size_t i = 0; i < 2; ++i) {
-                SensorChannelConfig& channel = config->configuracion_sensor[i];
-                const json& c = channels[i];
-                read.integer(c, "csensor", &channel.csensor);
-                read.integer(c, "ctipo_comunicacion", &channel.ctipo_comunicacion);
-                read.integer(c, "cbaudios_comunicacion", &channel.cbaudios_comunicacion);
-                read.integer(c, "csalida_reset", &channel.csalida_reset);
-                read.integer(c, "cseg_delay_inicial", &channel.cseg_delay_inicial);
-                read.integer(c, "csample_interval", &channel.csample_interval);
-                read.integer(c, "cdireccionamiento_viento", &channel.cdireccionamiento_viento);
-                read.integer(c, "ctimeout_datos_validos", &channel.ctimeout_datos_validos);
+                read_channel(channels[i], "configuracion_sensor[" + std::to_string(i) + "]", read,
+                             &config->configuracion_sensor[i]);
             }
         }
     }
     if (document.contains("configuracion_ais")) {
-        const json& a = document["configuracion_ais"];
-        AisLinkConfig& ais = config->configuracion_ais;
-        read.integer(a, "ctipo_comunicacion", &ais.ctipo_comunicacion);
-        read.integer(a, "cbaudios", &ais.cbaudios);
-        read.integer(a, "csalida_reset", &ais.csalida_reset);
-        read.integer(a, "cenable_msg21", &ais.cenable_msg21);
-        read.integer(a, "cinput_light_msg21", &ais.cinput_light_msg21);
-        read.integer(a, "cinput_error_light_msg21", &ais.cinput_error_light_msg21);
-        read.integer(a, "cenable_shipras", &ais.cenable_shipras);
-        read.integers(a, "llatitud_shipras", &ais.llatitud_shipras);
-        read.integers(a, "llongitud_shipras", &ais.llongitud_shipras);
-        for (int32_t bound : ais.llatitud_shipras) {
-            if (bound == std::numeric_limits<int32_t>::min()) {
-                read.fail("llatitud_shipras", "within sign-and-magnitude range");
-            }
-        }
-        for (int32_t bound : ais.llongitud_shipras) {
-            if (bound == std::numeric_limits<int32_t>::min()) {
-                read.fail("llongitud_shipras", "within sign-and-magnitude range");
-            }
-        }
+        read_ais(document["configuracion_ais"], read, &config->configuracion_ais);
     }
     if (document.contains("configuracion_ktr09")) {
-        const json& b = document["configuracion_ktr09"];
-        BoardConfig& board = config->configuracion_ktr09;
-        read.integers(b, "cestado_en_reposo_salida_digital",
-                      &board.cestado_en_reposo_salida_digital);
-        read.integers(b, "itemporizacion_salida_digital", &board.itemporizacion_salida_digital);
-        read.integers(b, "cfuncionalidad_entradas_externas",
-                      &board.cfuncionalidad_entradas_externas);
-        read.integers(b, "cestado_en_reposo_entrada_externa",
-                      &board.cestado_en_reposo_entrada_externa);
-        read.integers(b, "itemporizacion_entrada_externa", &board.itemporizacion_entrada_externa);
-        read.integers(b, "ctemporizador_minutos", &board.ctemporizador_minutos);
-        read.hundredths_array(b, "fumbral_alarma_on", &board.fumbral_alarma_on, 0, kU16);
-        read.hundredths_array(b, "fumbral_alarma_off", &board.fumbral_alarma_off, 0, kU16);
-        read.hundredths_array(b, "ffactor_A", &board.ffactor_A, 0, kU24);
-        read.hundredths_array(b, "ffactor_B", &board.ffactor_B, -kSignMagnitude, kSignMagnitude);
-        read.hundredths(b, "ftension_alarma_bateria_baja", &board.ftension_alarma_bateria_baja, 0,
-                        kU16);
-        read.hundredths(b, "ftension_alarma_bateria_off", &board.ftension_alarma_bateria_off, 0,
-                        kU16);
-        read.name(b, "cnombre", &board.cnombre);
-        read.real(b, "fconversor_bateria", &board.fconversor_bateria);
-        read.integers(b, "ivalor_0_analogica", &board.ivalor_0_analogica);
-        read.reals(b, "fconversor_analogica", &board.fconversor_analogica);
+        read_board(document["configuracion_ktr09"], read, &config->configuracion_ktr09);
     }
     if (document.contains("sin_decodificar")) {
-        const json& runs = document["sin_decodificar"];
-        if (!runs.is_array()) {
-            read.fail("sin_decodificar", "an array of {\"direccion\", \"bytes\"} runs");
-        } else {
-            for (const json& run : runs) {
-                if (!run.is_object() || !run.contains("direccion") || !run.contains("bytes") ||
-                    !run["direccion"].is_number_unsigned() || !run["bytes"].is_string()) {
-                    read.fail("sin_decodificar", "an array of {\"direccion\", \"bytes\"} runs");
-                    break;
-                }
-                uint64_t at = run["direccion"].get<uint64_t>();
-                const std::string& text = run["bytes"].get_ref<const std::string&>();
-                for (size_t i = 0; i < text.size();) {
-                    if (text[i] == ' ') {
-                        ++i;
-                        continue;
-                    }
-                    unsigned value = 0;
-                    if (i + 1 >= text.size() || std::sscanf(text.c_str() + i, "%2x", &value) != 1 ||
-                        at >= kConfigImageSize) {
-                        read.fail("sin_decodificar", "hexadecimal bytes inside the image");
-                        break;
-                    }
-                    config->image[at++] = static_cast<uint8_t>(value);
-                    i += 2;
-                }
-            }
-        }
+        read_runs(document["sin_decodificar"], read, &config->image);
     }
     return !read.failed();
 }
@@ -450,9 +528,11 @@ bool image_file_to_json_text(const std::string& image_path, std::string* json_te
 
 bool json_text_to_image(const std::string& json_text, std::vector<uint8_t>* image,
                         std::string* error) {
-    const json document = json::parse(json_text, nullptr, false);
-    if (document.is_discarded()) {
-        *error = "not a JSON document";
+    json document;
+    try {
+        document = json::parse(json_text);
+    } catch (const json::parse_error& e) {
+        *error = std::string("not a JSON document: ") + e.what();
         return false;
     }
     StationConfig config;
@@ -463,4 +543,4 @@ bool json_text_to_image(const std::string& json_text, std::vector<uint8_t>* imag
     return true;
 }
 
-}  // namespace sim
+}  // namespace codec
