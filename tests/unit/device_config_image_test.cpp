@@ -130,6 +130,16 @@ TEST(ConfigImageTest, JsonValuesOutOfTheirFieldsAreRefused) {
         {R"({"configuracion_ktr09": {"ffactor_A": [-1, 0]}})", "ffactor_A"},
         {R"({"configuracion_ktr09": {"cnombre": "a name that is far too long"}})", "cnombre"},
         {R"({"sin_decodificar": [{"direccion": 8191, "bytes": "01 02"}]})", "sin_decodificar"},
+        // Misspelt or unknown keys, named by their path.
+        {R"({"configuracion_sensor": [{}, {"cbaudios": 1}]})", "configuracion_sensor[1].cbaudios"},
+        {R"({"configuracion_aiss": {}})", "configuracion_aiss"},
+        {R"({"configuracion_ktr09": {"cnombre": "X", "fconversor_bateri": 1}})",
+         "configuracion_ktr09.fconversor_bateri"},
+        {R"({"sin_decodificar": [{"direccion": 30, "byte": "AB"}]})", "sin_decodificar[0].byte"},
+        // Bad values, named down to the array element.
+        {R"({"configuracion_ktr09": {"ffactor_B": [0, "x"]}})", "configuracion_ktr09.ffactor_B[1]"},
+        {R"({"configuracion_ais": 5})", "configuracion_ais"},
+        {R"({"sin_decodificar": [{"direccion": 30, "bytes": "0x"}]})", "sin_decodificar[0].bytes"},
     };
     for (const Case& c : cases) {
         StationConfig config;
@@ -199,6 +209,20 @@ TEST_F(ConfigToolTest, DefaultToImageToJsonAndBack) {
     ASSERT_EQ(0, run("to-json " + image.string() + " -o " + again.string()));
     ASSERT_EQ(0, run("to-image " + again.string() + " " + image2.string()));
     EXPECT_EQ(file_bytes(image), file_bytes(image2));
+}
+
+TEST_F(ConfigToolTest, MisspeltKeyIsNamedAndNoImageIsWritten) {
+    const auto json = dir / "misspelt.json";
+    const auto image = dir / "image.bin";
+    const auto message = dir / "stderr.txt";
+    std::ofstream(json) << R"({"configuracion_sensor": [{}, {"cbaudios": 4}]})";
+    const std::string command = tool().string() + " to-image " + json.string() + " " +
+                                image.string() + " 2>" + message.string();
+    EXPECT_NE(0, std::system(command.c_str()));
+    std::ifstream in(message);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("configuracion_sensor[1].cbaudios")) << text;
+    EXPECT_FALSE(std::filesystem::exists(image));
 }
 
 TEST_F(ConfigToolTest, BadInputsFail) {
