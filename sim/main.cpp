@@ -7,8 +7,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -17,6 +20,7 @@
 #include "options.h"
 #include "scenario.h"
 #include "station.h"
+#include "transcript.h"
 #include "usb_pty.h"
 
 namespace {
@@ -118,6 +122,12 @@ int main(int argc, char** argv) {
     app.add_option("--state-dir", options.state_dir,
                    "Directory for the files of persistent devices (created if missing)")
         ->capture_default_str();
+    app.add_option("--transcript", options.transcript,
+                   "Write every byte the station exchanges (USB, UARTs) and its output and "
+                   "line-driver pin changes to FILE, with virtual times")
+        ->type_name("FILE");
+    app.add_flag("--transcript-led", options.transcript_led,
+                 "Show the status LED's changes in the transcript too");
     app.add_option("--scenario", scenario_file,
                    "Scenario file (JSON) of timed stimuli and faults; its duration and mode "
                    "apply unless --duration or --mode is given")
@@ -150,6 +160,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> transcript_file(nullptr, &std::fclose);
+    if (!options.transcript.empty()) {
+        transcript_file.reset(std::fopen(options.transcript.c_str(), "w"));
+        if (!transcript_file) {
+            std::fprintf(stderr, "ktr09-sim: cannot write transcript %s: %s\n",
+                         options.transcript.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+
     sim::UsbPty pty;
     if (options.usb_pty) {
         std::string error;
@@ -166,6 +186,10 @@ int main(int argc, char** argv) {
     }
 
     host::reset_machine();
+    std::optional<sim::Transcript> transcript;
+    if (transcript_file) {
+        transcript.emplace(transcript_file.get(), sim::transcript_pins(options.transcript_led));
+    }
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
     host::set_input_level(sim::kModePinA, levels.pin20);
     host::set_input_level(sim::kModePinB, levels.pin24);
@@ -221,6 +245,10 @@ int main(int argc, char** argv) {
         if (options.duration && host::now() >= start + *options.duration) {
             break;
         }
+    }
+    // The transcript ends with the run, before the switch-off.
+    if (transcript) {
+        transcript->finish();
     }
     host::power_off();
     return 0;

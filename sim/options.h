@@ -20,6 +20,10 @@ struct Options {
     bool usb_pty = false;
     // Where persistent devices keep their files.
     std::string state_dir = "station-state";
+    // File for a transcript of the run (empty: none), and whether it shows
+    // the status LED.
+    std::string transcript;
+    bool transcript_led = false;
 };
 
 // Parses a duration written as one or more <digits><unit> groups, units in

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <Arduino.h>
+#include <Wire.h>
 #include <station_state.h>
 
 #include "host/machine.h"
@@ -72,13 +73,16 @@ void watchdog_setup() {
     sodaq_wdt_enable(WDT_PERIOD_1X);
 }
 
-// Opens the ports only at the first power-up, so a restart shows them closed.
+// Opens the ports only at the first power-up, so a restart shows them
+// closed; the loop notes what the USB port holds.
+int g_usb_waiting = -1;
 void ports_once_setup() {
     watchdog_setup();
     if (g_setups.size() == 1) {
         Serial1.begin(9600);
-        SerialUSB.begin(115200);
     }
+    // Reopening the USB port keeps what it holds, so this shows the restart.
+    SerialUSB.begin(115200);
 }
 
 void halting_setup() {
@@ -95,6 +99,11 @@ void feeding_loop() {
         sodaq_wdt_reset();
     }
     delay(10);
+}
+
+void usb_watching_loop() {
+    g_usb_waiting = SerialUSB.available();
+    feeding_loop();
 }
 
 void delaying_setup() {
@@ -274,21 +283,19 @@ TEST_F(MachineTest, RestartPutsThePlatformBackToItsPowerUpState) {
 }
 
 TEST_F(MachineTest, RestartClosesThePortsAndEmptiesTheirBuffers) {
-    use(&ports_once_setup, &feeding_loop);
+    use(&ports_once_setup, &usb_watching_loop);
     host::power_on();
     host::run_for(100 * host::kMillisecond);
     host::uart_peer_send(1, "kept?", 9600);
     host::usb_send("typed");
     host::run_for(100 * host::kMillisecond);
     ASSERT_TRUE(host::uart_status(1).open);
-    ASSERT_EQ(5, SerialUSB.available());
+    ASSERT_EQ(5, g_usb_waiting);
     g_feed = false;
     host::run_for(1500 * host::kMillisecond);
     ASSERT_EQ(1u, host::restart_count());
     EXPECT_FALSE(host::uart_status(1).open);
-    // Reopening the USB port keeps what it holds, so this shows the restart.
-    SerialUSB.begin(115200);
-    EXPECT_EQ(0, SerialUSB.available());
+    EXPECT_EQ(0, g_usb_waiting);
 }
 
 TEST_F(MachineTest, PowerOffStopsTheFirmwareAndPowerOnStartsItAfresh) {
@@ -334,6 +341,71 @@ TEST_F(MachineTest, EventsCanSwitchThePowerDuringARun) {
     EXPECT_TRUE(host::powered());
     ASSERT_EQ(3u, g_setups.size());
     EXPECT_EQ(3 * host::kSecond, g_setups[2]);
+}
+
+// An object on the firmware thread's stack whose destructor, like a file
+// closing, still calls the platform on the way out.
+std::vector<host::Micros> g_destroyed;
+struct StackGuard {
+    ~StackGuard() {
+        digitalWrite(13, LOW);
+        g_destroyed.push_back(host::now());
+    }
+};
+
+void guarded_setup() {
+    StackGuard guard;
+    counting_setup();
+    sodaq_wdt_enable(WDT_PERIOD_1X);
+    for (;;) {
+        delay(10);
+    }
+}
+
+TEST_F(MachineTest, AStopUnwindsTheFirmwareStackRunningItsDestructors) {
+    g_destroyed.clear();
+    use(&guarded_setup, &idle_loop);
+    host::power_on();
+    host::run_for(1500 * host::kMillisecond);
+    // The starved watchdog restarted the station once, leaving setup's frame.
+    ASSERT_EQ(1u, host::restart_count());
+    ASSERT_EQ(1u, g_destroyed.size());
+    EXPECT_EQ(host::last_restart_time(), g_destroyed[0]) << "on the way to the restart";
+    EXPECT_EQ(2u, g_setups.size());
+    host::schedule_at(1800 * host::kMillisecond, [] { host::power_cycle(); });
+    host::run_for(500 * host::kMillisecond);
+    EXPECT_EQ(2u, g_destroyed.size());
+    EXPECT_EQ(3u, g_setups.size());
+    host::power_off();
+    EXPECT_EQ(3u, g_destroyed.size());
+}
+
+void spinning_loop() {
+    delay(1);
+}
+
+TEST(MachineDeathTest, MisuseOfTheBoardIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto call_while_firmware_runs = [] {
+        host::reset_machine();
+        host::set_firmware_entry_points({nullptr, &spinning_loop, nullptr});
+        host::power_on();
+        host::run_for(host::kMillisecond);
+        (void)millis();
+    };
+    EXPECT_DEATH(call_while_firmware_runs(), "^ktr09: .*outside the firmware thread");
+    const auto run_from_an_event = [] {
+        host::reset_machine();
+        host::set_firmware_entry_points({nullptr, &spinning_loop, nullptr});
+        host::power_on();
+        host::schedule_in(10, [] { host::run_for(1); });
+        host::run_for(host::kMillisecond);
+    };
+    EXPECT_DEATH(run_from_an_event(), "^ktr09: .*from the firmware thread");
+    EXPECT_DEATH(host::attach_i2c_device(128, nullptr), "^ktr09: I2C address 128");
+    EXPECT_DEATH(Wire.beginTransmission(0x80), "^ktr09: I2C address 128");
+    EXPECT_DEATH(host::uart_status(2), "^ktr09: no UART port 2");
+    EXPECT_DEATH(host::uart_peer_send(4, "x", 9600), "^ktr09: no UART port 4");
 }
 
 TEST_F(MachineTest, WatchdogExpiringOutsideARunIsOnlyNoted) {

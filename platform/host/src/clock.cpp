@@ -112,9 +112,15 @@ void advance_slowly(Micros target, bool wake_on_resume) {
         return;
     }
     const bool firmware = on_firmware_thread();
+    if (firmware && firmware_stopping()) {
+        if (target > g_now) {
+            g_now = target;
+        }
+        return;
+    }
     for (;;) {
         if (firmware) {
-            take_pending_jump();
+            take_pending_stop();
         }
         Micros limit = target;
         bool pause_at_limit = false;
@@ -154,13 +160,14 @@ void advance_slowly(Micros target, bool wake_on_resume) {
         }
         pause_firmware();
         if (wake_on_resume) {
-            take_pending_jump();
+            take_pending_stop();
             return;
         }
     }
 }
 
 void poll_call() {
+    check_thread();
     const bool quiet = g_calls == g_calls_at_last_poll && g_dispatches == g_dispatches_at_last_poll;
     g_quiet_polls = quiet ? g_quiet_polls + 1 : 0;
     Micros target = g_now + kCallCost;
@@ -184,7 +191,7 @@ void poll_call() {
 }
 
 void wait_for_interrupt() {
-    if (g_dispatching) {
+    if (g_dispatching || (on_firmware_thread() && firmware_stopping())) {
         return;
     }
     Micros wake = g_next_event;
@@ -206,7 +213,7 @@ void wait_for_interrupt() {
     // host does before the next run counts as the wake-up.
     advance_to(g_run_limit);
     pause_firmware();
-    take_pending_jump();
+    take_pending_stop();
 }
 
 }  // namespace internal

@@ -1,10 +1,10 @@
 // The firmware's own thread and the station's power: setup() then loop() for
 // ever, run only while the host lets it (run_until), stopped or restarted by
-// jumping back to the top of the thread from the platform call it is in.
+// unwinding from the platform call it is in back to the top of the thread.
 #include <Arduino.h>
 
 #include <condition_variable>
-#include <csetjmp>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -21,6 +21,8 @@ namespace internal {
 
 Micros g_run_limit = 0;
 Micros g_fast_limit = kNever;
+bool g_thread_exists = false;
+thread_local bool t_firmware_thread = false;
 
 namespace {
 
@@ -38,7 +40,6 @@ struct Control {
 bool g_firmware_turn = false;
 bool g_thread_exited = false;
 
-bool g_thread_exists = false;
 bool g_powered = false;
 Pending g_pending = Pending::none;
 const char* g_restart_reason = "";
@@ -48,8 +49,14 @@ FirmwareEntryPoints g_entries;
 bool g_host_advancing = false;
 bool g_host_interrupted = false;
 
-thread_local bool t_firmware_thread = false;
-std::jmp_buf g_thread_top;
+// Thrown from the platform call the firmware is in when the station stops
+// or restarts, so that every frame on the way out runs its destructors.
+// Private, and no std::exception: only the top of the firmware thread
+// catches it.
+struct FirmwareStop {};
+
+// Set from the throw of a FirmwareStop until the top of the thread catches it.
+bool g_unwinding = false;
 
 Control& control() {
     static Control instance;
@@ -88,6 +95,7 @@ void finish_power_off() {
 }
 
 void restart_station(const char* reason) {
+    tell_listeners([reason](MachineListener& l) { l.restarting(reason); });
     peripherals_power_up();
     restore_station_records();
     ++g_restarts;
@@ -117,6 +125,7 @@ bool begin_power_up() {
     return true;
 }
 
+// Leaves only by a FirmwareStop.
 [[noreturn]] void run_firmware() {
     void (*const setup_entry)() = g_entries.setup != nullptr ? g_entries.setup : ::setup;
     void (*const loop_entry)() = g_entries.loop != nullptr ? g_entries.loop : ::loop;
@@ -144,11 +153,14 @@ void firmware_thread_main() {
         std::unique_lock<std::mutex> lock(c.mutex);
         c.turn_changed.wait(lock, [] { return g_firmware_turn; });
     }
-    // Every stop and restart jumps back here from the platform call the
+    // Every stop and restart unwinds back here from the platform call the
     // firmware was in.
-    setjmp(g_thread_top);
-    if (begin_power_up()) {
-        run_firmware();
+    while (begin_power_up()) {
+        try {
+            run_firmware();
+        } catch (const FirmwareStop&) {
+            g_unwinding = false;
+        }
     }
     std::lock_guard<std::mutex> lock(c.mutex);
     g_firmware_turn = false;
@@ -162,6 +174,22 @@ bool on_firmware_thread() {
     return t_firmware_thread;
 }
 
+void wrong_thread() {
+    fatal(t_firmware_thread
+              ? "the host drove the machine from the firmware thread"
+              : "a firmware platform call came from outside the firmware thread while it runs");
+}
+
+bool firmware_stopping() {
+    if (!g_unwinding) {
+        return false;
+    }
+    if (std::uncaught_exceptions() == 0) {
+        fatal("the firmware's stop was caught on its way out and not rethrown");
+    }
+    return true;
+}
+
 void pause_firmware() {
     Control& c = control();
     std::unique_lock<std::mutex> lock(c.mutex);
@@ -170,9 +198,10 @@ void pause_firmware() {
     c.turn_changed.wait(lock, [] { return g_firmware_turn; });
 }
 
-void take_pending_jump() {
-    if (g_pending != Pending::none) {
-        std::longjmp(g_thread_top, 1);
+void take_pending_stop() {
+    if (g_pending != Pending::none && !firmware_stopping()) {
+        g_unwinding = true;
+        throw FirmwareStop{};
     }
 }
 
@@ -195,13 +224,14 @@ using namespace internal;
 
 void reset_machine() {
     if (t_firmware_thread) {
-        return;
+        wrong_thread();
     }
     stop_thread(control());
     g_powered = false;
     control().on_restart = nullptr;
     g_entries = FirmwareEntryPoints{};
     // Detach everything first so the power-up below reaches no device.
+    listeners_machine_reset();
     pins_machine_reset();
     uart_machine_reset();
     usb_machine_reset();
@@ -266,6 +296,7 @@ void power_cycle() {
         g_powered = true;
         return;
     }
+    tell_listeners([](MachineListener& l) { l.restarting("power cycle"); });
     power_off();
     power_on();
     ++g_restarts;
@@ -281,7 +312,7 @@ bool powered() {
 
 void run_until(Micros until) {
     if (t_firmware_thread) {
-        return;
+        wrong_thread();
     }
     // The host stepping in may change anything a spinning firmware looks at.
     ++g_dispatches;

@@ -4,6 +4,7 @@
 #include <Wire.h>
 
 #include <algorithm>
+#include <string>
 
 #include "machine_internal.h"
 
@@ -33,9 +34,16 @@ struct Bus {
 Bus g_bus;
 I2cDevice* g_devices[kAddresses] = {};
 
+void check_address(uint8_t address) {
+    if (address >= kAddresses) {
+        fatal("I2C address " + std::to_string(address) + " is not a 7-bit address");
+    }
+}
+
 // The device answering at the address, or nullptr (not acknowledged).
 I2cDevice* answering(uint8_t address) {
-    I2cDevice* device = address < kAddresses ? g_devices[address] : nullptr;
+    check_address(address);
+    I2cDevice* device = g_devices[address];
     return device != nullptr && device->acknowledges() ? device : nullptr;
 }
 
@@ -58,9 +66,8 @@ void i2c_machine_reset() {
 }  // namespace internal
 
 void attach_i2c_device(uint8_t address, I2cDevice* device) {
-    if (address < internal::kAddresses) {
-        internal::g_devices[address] = device;
-    }
+    internal::check_address(address);
+    internal::g_devices[address] = device;
 }
 
 }  // namespace host
@@ -82,6 +89,7 @@ void TwoWire::end() {
 
 void TwoWire::beginTransmission(uint8_t address) {
     platform_call();
+    host::internal::check_address(address);
     g_bus.transmitting = true;
     g_bus.overflow = false;
     g_bus.address = address;
@@ -125,6 +133,7 @@ uint8_t TwoWire::endTransmission(bool stop) {
 uint8_t TwoWire::requestFrom(uint8_t address, uint8_t quantity, bool stop) {
     (void)stop;
     platform_call();
+    host::internal::check_address(address);
     g_bus.received_size = 0;
     g_bus.received_at = 0;
     if (!g_bus.started) {

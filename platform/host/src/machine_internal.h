@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "host/machine.h"
 
@@ -49,8 +50,19 @@ inline void advance_to(Micros target, bool wake_on_resume = false) {
 // Platform calls made and ticks or events run, for telling a spin from work.
 extern uint64_t g_calls;
 extern uint64_t g_dispatches;
+// While the firmware thread exists, the firmware's platform calls come from
+// it and from no other thread (the two would race on every model).
+extern bool g_thread_exists;
+extern thread_local bool t_firmware_thread;
+[[noreturn]] void wrong_thread();
+inline void check_thread() {
+    if (g_thread_exists != t_firmware_thread) {
+        wrong_thread();
+    }
+}
 // The cost of one platform call made by the firmware.
 inline void platform_call() {
+    check_thread();
     ++g_calls;
     advance_to(g_now + kCallCost);
 }
@@ -76,9 +88,12 @@ bool on_firmware_thread();
 extern Micros g_run_limit;
 // Hands control back to run_until and waits for the next run.
 void pause_firmware();
-// Leaves the firmware wherever it is if a stop or restart is pending (jumps
-// to the top of the firmware thread; called only on that thread).
-void take_pending_jump();
+// Leaves the firmware wherever it is if a stop or restart is pending, by
+// unwinding to the top of the firmware thread (called only on that thread).
+void take_pending_stop();
+// True while the firmware unwinds from a stop: the platform calls its
+// destructors make let time pass but run nothing and never wait.
+bool firmware_stopping();
 // The watchdog expired on the firmware thread: restart the station.
 void request_watchdog_restart();
 // The firmware's tick handler (or a test's replacement), or nullptr.
@@ -86,6 +101,23 @@ void (*tc0_handler())();
 // True when run_until's advance without power must stop because an event
 // switched the station on.
 bool host_advance_interrupted();
+
+// ---- Listeners (listeners.cpp) ---------------------------------------------
+
+std::vector<MachineListener*>& listeners();
+void listeners_machine_reset();
+// Calls `tell(listener)` on each listener there now (one may add or remove
+// listeners as it hears).
+template <typename Tell>
+void tell_listeners(Tell tell) {
+    if (listeners().empty()) {
+        return;
+    }
+    const std::vector<MachineListener*> now = listeners();
+    for (MachineListener* listener : now) {
+        tell(*listener);
+    }
+}
 
 // ---- Station records (records.cpp) ----------------------------------------
 

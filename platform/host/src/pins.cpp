@@ -57,6 +57,7 @@ void update(uint32_t index, Change change) {
         for (const OutputListener& listener : listeners) {
             listener.callback(index, after);
         }
+        tell_listeners([index, after](MachineListener& l) { l.output_changed(index, after); });
     }
 }
 
@@ -84,8 +85,7 @@ void pins_machine_reset() {
 }
 
 bool uart_driver_enabled(uint8_t port) {
-    const uint32_t pin = uart_disable_pin(port);
-    return pin >= kPinCount || driven_level(g_pins[pin]) != 1;
+    return driven_level(g_pins[uart_disable_pin(port)]) != 1;
 }
 
 }  // namespace internal

@@ -278,6 +278,7 @@ uint64_t tc0_interrupt_count() {
 
 void register_written(void* cell, uint32_t written) {
     using namespace internal;
+    check_thread();
     const TcCount16Registers& r = tc();
     if (cell >= static_cast<const void*>(&r) && cell < static_cast<const void*>(&r + 1)) {
         tc_written(cell, written);

@@ -55,8 +55,10 @@ struct Port {
 
 Port g_ports[kPorts];
 
-Port* port_at(uint8_t port) {
-    return port < kPorts && uart_disable_pin(port) < kPinCount ? &g_ports[port] : nullptr;
+// The port's model; an unknown port is fatal (uart_disable_pin says so).
+Port& port_at(uint8_t port) {
+    (void)uart_disable_pin(port);
+    return g_ports[port];
 }
 
 // Closes the port and forgets whatever it held or was sending.
@@ -77,12 +79,15 @@ void open_port(Port& p, uint32_t baud) {
 
 void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
     Port& p = g_ports[port];
-    if (!p.open || p.baud != baud || !uart_driver_enabled(port) ||
-        p.received.size() >= kReceiveBuffer) {
+    const bool accepted =
+        p.open && p.baud == baud && uart_driver_enabled(port) && p.received.size() < kReceiveBuffer;
+    if (accepted) {
+        p.received.push_back(byte);
+    } else {
         ++p.lost;
-        return;
     }
-    p.received.push_back(byte);
+    tell_listeners(
+        [port, byte, accepted](MachineListener& l) { l.uart_to_station(port, byte, accepted); });
 }
 
 void drop_sent(Port& p) {
@@ -108,8 +113,11 @@ void transmit(uint8_t port, uint8_t byte) {
     const bool driver_on = uart_driver_enabled(port);
     schedule_at(done, [port, byte, generation, driver_on] {
         Port& q = g_ports[port];
-        if (q.generation == generation && driver_on && uart_driver_enabled(port) &&
-            q.peer != nullptr) {
+        if (q.generation != generation || !driver_on || !uart_driver_enabled(port)) {
+            return;
+        }
+        tell_listeners([port, byte](MachineListener& l) { l.uart_from_station(port, byte); });
+        if (q.peer != nullptr) {
             q.peer->on_byte_from_station(byte);
         }
     });
@@ -143,23 +151,21 @@ uint32_t uart_disable_pin(uint8_t port) {
         case 3:
             return 29;
         default:
-            return kPinCount;
+            fatal("no UART port " + std::to_string(port) + " on the board (ports 0, 1 and 3)");
     }
 }
 
 void attach_uart_peer(uint8_t port, UartPeer* peer) {
-    if (internal::Port* p = internal::port_at(port)) {
-        p->peer = peer;
-    }
+    internal::port_at(port).peer = peer;
 }
 
 void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud) {
-    internal::Port* p = internal::port_at(port);
-    if (p == nullptr || baud == 0) {
+    internal::Port& p = internal::port_at(port);
+    if (baud == 0) {
         return;
     }
     for (size_t i = 0; i < size; ++i) {
-        const Micros at = p->from_peer.append(internal::g_now, baud);
+        const Micros at = p.from_peer.append(internal::g_now, baud);
         const uint8_t byte = data[i];
         schedule_at(at, [port, byte, baud] { internal::arrive(port, byte, baud); });
     }
@@ -170,11 +176,8 @@ void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud) {
 }
 
 UartStatus uart_status(uint8_t port) {
-    const internal::Port* p = internal::port_at(port);
-    if (p == nullptr) {
-        return UartStatus{false, 0, false, 0};
-    }
-    return UartStatus{p->open, p->baud, internal::uart_driver_enabled(port), p->lost};
+    const internal::Port& p = internal::port_at(port);
+    return UartStatus{p.open, p.baud, internal::uart_driver_enabled(port), p.lost};
 }
 
 }  // namespace host
@@ -184,42 +187,37 @@ using host::internal::platform_call;
 
 void Uart::begin(uint32_t baud) {
     platform_call();
-    if (host::internal::Port* p = host::internal::port_at(port_)) {
-        host::internal::open_port(*p, baud);
-    }
+    host::internal::open_port(host::internal::port_at(port_), baud);
 }
 
 void Uart::end() {
     platform_call();
-    if (host::internal::Port* p = host::internal::port_at(port_)) {
-        host::internal::reset_port(*p);
-    }
+    host::internal::reset_port(host::internal::port_at(port_));
 }
 
 void Uart::flush() {
     platform_call();
-    host::internal::Port* p = host::internal::port_at(port_);
-    if (p == nullptr || !p->open || p->in_transmitter.empty()) {
+    host::internal::Port& p = host::internal::port_at(port_);
+    if (!p.open || p.in_transmitter.empty()) {
         return;
     }
-    host::internal::advance_to(p->in_transmitter.back());
-    host::internal::drop_sent(*p);
+    host::internal::advance_to(p.in_transmitter.back());
+    host::internal::drop_sent(p);
 }
 
 int Uart::available() {
     host::internal::poll_call();
-    const host::internal::Port* p = host::internal::port_at(port_);
-    return p != nullptr ? static_cast<int>(p->received.size()) : 0;
+    return static_cast<int>(host::internal::port_at(port_).received.size());
 }
 
 int Uart::read() {
     platform_call();
-    host::internal::Port* p = host::internal::port_at(port_);
-    if (p == nullptr || p->received.empty()) {
+    host::internal::Port& p = host::internal::port_at(port_);
+    if (p.received.empty()) {
         return -1;
     }
-    const uint8_t byte = p->received.front();
-    p->received.pop_front();
+    const uint8_t byte = p.received.front();
+    p.received.pop_front();
     host::internal::g_io_activity = true;
     return byte;
 }
@@ -230,13 +228,13 @@ size_t Uart::write(uint8_t byte) {
 
 size_t Uart::write(const uint8_t* buffer, size_t size) {
     platform_call();
-    host::internal::Port* p = host::internal::port_at(port_);
-    if (p == nullptr || !p->open) {
+    host::internal::Port& p = host::internal::port_at(port_);
+    if (!p.open) {
         return 0;
     }
     host::internal::g_io_activity = true;
     size_t sent = 0;
-    while (sent < size && p->open) {
+    while (sent < size && p.open) {
         host::internal::transmit(port_, buffer[sent]);
         ++sent;
     }

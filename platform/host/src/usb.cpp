@@ -35,10 +35,14 @@ void usb_machine_reset() {
 using namespace internal;
 
 void usb_send(const std::string& text) {
-    if (g_open) {
+    const bool accepted = g_open;
+    if (accepted) {
         g_received.insert(g_received.end(), text.begin(), text.end());
         ++internal::g_dispatches;  // what a spinning firmware sees has changed
     }
+    tell_listeners([&text, accepted](MachineListener& l) {
+        l.usb_to_station(reinterpret_cast<const uint8_t*>(text.data()), text.size(), accepted);
+    });
 }
 
 std::string usb_take_output() {
@@ -91,5 +95,6 @@ size_t USBSerial::write(const uint8_t* buffer, size_t size) {
     if (g_on_output) {
         g_on_output(buffer, size);
     }
+    tell_listeners([buffer, size](host::MachineListener& l) { l.usb_from_station(buffer, size); });
     return size;
 }

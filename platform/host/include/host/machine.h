@@ -16,6 +16,11 @@ using Micros = uint64_t;
 constexpr Micros kMillisecond = 1000;
 constexpr Micros kSecond = 1000 * kMillisecond;
 
+// A programming error in the use of the board (a platform call from the
+// wrong thread, an I2C address above 127, an unknown UART port): prints
+// "ktr09: <message>" on stderr and aborts.
+[[noreturn]] void fatal(const std::string& message);
+
 // ---- Virtual clock and events ------------------------------------------
 
 // Current virtual time. Never goes backwards.
@@ -36,6 +41,10 @@ constexpr Micros kCallCost = 1;
 
 // ---- Machine lifecycle ---------------------------------------------------
 
+// Threads: while the firmware thread exists (power_on to power_off), the
+// firmware's platform calls come only from it, and reset_machine and
+// run_until never do (events may switch the power). Anything else is fatal.
+
 // Powers the station off, detaches every device, empties the event list,
 // sets the clock back to 0 and every firmware record to its power-up value.
 // Tests call it first.
@@ -44,8 +53,10 @@ void reset_machine();
 // Starts the firmware (setup, then loop for ever) on its thread. It only
 // runs inside run_for/run_until.
 void power_on();
-// Stops the firmware wherever it is; the records return to their power-up
-// values at the next power_on. Devices keep their state.
+// Stops the firmware wherever it is, unwinding its stack from the platform
+// call it is in (its destructors run; their platform calls take time but
+// run nothing). The records return to their power-up values at the next
+// power_on. Devices keep their state. A watchdog restart stops it the same way.
 void power_off();
 // power_off then power_on; counted as a restart. Called from an event
 // during a run, it restarts the firmware at the event's time.
@@ -103,8 +114,9 @@ void set_analog_ripple(uint32_t pin, std::vector<double> volts);
 
 // ---- UARTs ---------------------------------------------------------------
 
-// UART port numbers as in the firmware: Serial0 = 0, Serial1 = 1, Serial3 = 3.
-// A peer is the device on the other end of the line driver.
+// UART port numbers as in the firmware: Serial0 = 0, Serial1 = 1, Serial3 = 3;
+// any other port given to these functions is fatal. A peer is the device on
+// the other end of the line driver.
 class UartPeer {
   public:
     virtual ~UartPeer() = default;
@@ -129,7 +141,7 @@ void attach_uart_peer(uint8_t port, UartPeer* peer);
 // the port is open at the same baud rate with its driver enabled.
 void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud);
 void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud);
-// The port as the station has set it up (all zero for an unknown port).
+// The port as the station has set it up.
 UartStatus uart_status(uint8_t port);
 
 // ---- USB CDC port -------------------------------------------------------
@@ -141,6 +153,35 @@ void usb_send(const std::string& text);
 std::string usb_take_output();
 // Receives every byte the station writes to the USB port, as it is written.
 void on_usb_output(std::function<void(const uint8_t* data, size_t size)> callback);
+
+// ---- Listeners -------------------------------------------------------------
+
+// Hears what the station exchanges with the world, each at the virtual time
+// it happens: for transcripts, and for device models or tests that watch a
+// wire. Calls come one at a time, on whichever thread runs the machine.
+class MachineListener {
+  public:
+    virtual ~MachineListener() = default;
+    // Bytes the station wrote to the USB port.
+    virtual void usb_from_station(const uint8_t* /*data*/, size_t /*size*/) {}
+    // Bytes a terminal sent to the USB port; not `accepted` when the port was
+    // closed and dropped them.
+    virtual void usb_to_station(const uint8_t* /*data*/, size_t /*size*/, bool /*accepted*/) {}
+    // A byte the station sent on a UART, as its stop bit ends on the line
+    // (with the line driver enabled; whether or not a peer is attached).
+    virtual void uart_from_station(uint8_t /*port*/, uint8_t /*byte*/) {}
+    // A byte a peer sent, as its stop bit ends: `accepted` when the station's
+    // receiver took it, not when it was lost (port closed, another baud rate,
+    // line driver disabled, buffer full).
+    virtual void uart_to_station(uint8_t /*port*/, uint8_t /*byte*/, bool /*accepted*/) {}
+    // The level the station drives on a pin changed (-1: no longer driven).
+    virtual void output_changed(uint32_t /*pin*/, int /*level*/) {}
+    // The station is about to restart ("watchdog" or "power cycle").
+    virtual void restarting(const char* /*reason*/) {}
+};
+// Adds a listener; it stays until removed or until reset_machine.
+void add_listener(MachineListener* listener);
+void remove_listener(MachineListener* listener);
 
 // ---- Watchdog --------------------------------------------------------------
 
@@ -177,7 +218,8 @@ class I2cDevice {
     virtual size_t on_read(uint8_t* data, size_t size) = 0;
 };
 
-// Attaches a device at a 7-bit address (replacing any there); nullptr detaches.
+// Attaches a device at a 7-bit address (replacing any there); nullptr
+// detaches. An address above 127 is fatal, here and in the firmware's calls.
 void attach_i2c_device(uint8_t address, I2cDevice* device);
 
 }  // namespace host
