@@ -384,6 +384,20 @@ void spinning_loop() {
     delay(1);
 }
 
+// Catches everything, as no code on the firmware thread may.
+void swallowing_setup() {
+    sodaq_wdt_enable(WDT_PERIOD_1X);
+    try {
+        for (;;) {
+            delay(10);
+        }
+    } catch (...) {
+    }
+    for (;;) {
+        delay(10);
+    }
+}
+
 TEST(MachineDeathTest, MisuseOfTheBoardIsFatal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto call_while_firmware_runs = [] {
@@ -402,6 +416,13 @@ TEST(MachineDeathTest, MisuseOfTheBoardIsFatal) {
         host::run_for(host::kMillisecond);
     };
     EXPECT_DEATH(run_from_an_event(), "^ktr09: .*from the firmware thread");
+    const auto swallow_a_stop = [] {
+        host::reset_machine();
+        host::set_firmware_entry_points({&swallowing_setup, nullptr, nullptr});
+        host::power_on();
+        host::run_for(2 * host::kSecond);
+    };
+    EXPECT_DEATH(swallow_a_stop(), "^ktr09: .*stop was caught");
     EXPECT_DEATH(host::attach_i2c_device(128, nullptr), "^ktr09: I2C address 128");
     EXPECT_DEATH(Wire.beginTransmission(0x80), "^ktr09: I2C address 128");
     EXPECT_DEATH(host::uart_status(2), "^ktr09: no UART port 2");
