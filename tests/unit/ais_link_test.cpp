@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ais.h"
+#include "codec/nmea.h"
 #include "support/firmware_fixture.h"
 
 namespace {
@@ -18,15 +19,12 @@ struct Recorder : host::UartPeer {
     void on_byte_from_station(uint8_t byte) override { bytes += static_cast<char>(byte); }
 };
 
-// XOR of the characters between the start character and '*', as NMEA 0183
-// defines it: the oracle of sentences whose payload the test does not fix.
+// The checksum a sentence should carry: the oracle of sentences whose
+// payload the test does not fix.
 std::string checksum_of(const std::string& sentence) {
-    unsigned sum = 0;
-    for (size_t i = 1; i < sentence.size() && sentence[i] != '*'; ++i) {
-        sum ^= static_cast<unsigned char>(sentence[i]);
-    }
+    const size_t star = sentence.find('*');
     char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", sum);
+    std::snprintf(hex, sizeof hex, "%02X", codec::nmea_checksum(sentence.substr(1, star - 1)));
     return hex;
 }
 
@@ -44,13 +42,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 // A sentence with its checksum.
 std::string sentence(const std::string& body, char start = '$') {
-    unsigned sum = 0;
-    for (char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return start + body + tail;
+    return codec::build_sentence(start, body);
 }
 
 class AisLinkTest : public FirmwareTest {

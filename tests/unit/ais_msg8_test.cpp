@@ -1,10 +1,12 @@
 // Message 8 meteorological payload: layout, not-available codes, positions,
 // the weather values of the channel with valid data, pressure and its
 // tendency, and the console trace.
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ais.h"
+#include "codec/ais_bits.h"
 #include "support/firmware_fixture.h"
 
 namespace {
@@ -35,17 +37,17 @@ const std::vector<Field> kLayout = {
 
 // The payload as bits, from its armoured characters.
 std::string payload_bits() {
-    std::string bits;
-    for (unsigned i = 1; i <= stais.cmsg_tx[0]; ++i) {
-        unsigned v = stais.cmsg_tx[i] - 48u;
-        if (v > 40) {
-            v -= 8;
-        }
-        for (int b = 5; b >= 0; --b) {
-            bits += ((v >> b) & 1) ? '1' : '0';
-        }
+    const std::string payload(reinterpret_cast<const char*>(&stais.cmsg_tx[1]), stais.cmsg_tx[0]);
+    const std::optional<codec::Bits> bits = codec::dearmour_payload(payload, 0);
+    if (!bits) {
+        ADD_FAILURE() << "not an armoured payload: " << payload;
+        return {};
     }
-    return bits;
+    std::string text;
+    for (bool b : *bits) {
+        text += b ? '1' : '0';
+    }
+    return text;
 }
 
 uint32_t field(const std::string& name) {

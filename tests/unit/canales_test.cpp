@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_ema_airmar.h"
 #include "support/firmware_fixture.h"
@@ -21,14 +22,6 @@ using host::Micros;
 
 // Output pins of board outputs 1..4.
 constexpr uint32_t kOutputPins[4] = {33, 32, 31, 30};
-
-uint8_t xor_of(const std::string& body) {
-    uint8_t sum = 0;
-    for (unsigned char c : body) {
-        sum ^= c;
-    }
-    return sum;
-}
 
 // The device end of a sensor channel: every line the station sends, with the
 // time its first byte arrived.
@@ -79,7 +72,7 @@ TEST_F(SensorChannelTest, FrameHolds128BytesAndChecksumsWhatItIsAskedTo) {
     sensor[0].ccalculo_checksum_nmea = 0;
     introduccion_byte_frame_sensor('*', 0);
     EXPECT_EQ("$PAMTC,EN,ALL,0*", frame());
-    EXPECT_EQ(xor_of("PAMTC,EN,ALL,0"), sensor[0].cchecksum_nmea);
+    EXPECT_EQ(codec::nmea_checksum("PAMTC,EN,ALL,0"), sensor[0].cchecksum_nmea);
     inserto_linea_sensor(0);
     EXPECT_EQ("$PAMTC,EN,ALL,0*\r\n", frame());
 
@@ -222,7 +215,8 @@ TEST_F(SensorChannelTest, DialogueSteps) {
         // The stored checksum is the XOR between '$' and '*'.
         const size_t star = line.find('*');
         char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", xor_of(line.substr(1, star - 1)));
+        std::snprintf(digits, sizeof digits, "%02X",
+                      codec::nmea_checksum(line.substr(1, star - 1)));
         EXPECT_EQ(digits, line.substr(star + 1, 2));
     }
     host::attach_uart_peer(3, nullptr);
