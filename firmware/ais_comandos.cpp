@@ -407,7 +407,9 @@ void envio_comandos_ais() {
     for (uint16_t i = 0; i < stais.ibytes_mensaje_a_tx; ++i) {
         Serial0.write(stais.cframe_tx[i]);
     }
-    if (stais.cextraigo == 2) {
+    // An idle step sends nothing: tracing it would fill the console on
+    // every pass.
+    if (stais.cextraigo == 2 && stais.ibytes_mensaje_a_tx != 0) {
         traza_frame_tx();
     }
     if (kComandos[ccomando].ctimeout != 0) {

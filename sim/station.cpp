@@ -2,7 +2,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
+#include "devices/ais_transponder.h"
 #include "devices/analog_inputs.h"
 #include "codec/config_image.h"
 #include "devices/eeprom_24xx64.h"
@@ -18,6 +21,7 @@ struct Devices {
     std::unique_ptr<Eeprom24xx64> eeprom;
     std::unique_ptr<AnalogInputs> analog;
     std::unique_ptr<WeatherStation> weather;
+    std::unique_ptr<AisTransponder> transponder;
 };
 
 Devices g_devices;
@@ -71,11 +75,28 @@ void attach_default_devices(const Options& options) {
         }
         g_devices.weather->attach();
     }
+
+    // AtoN transponder on the AIS channel (Serial0, RS232 at 38400 baud),
+    // powered through the relay of output 2 (pin 32): the station's link
+    // restart power-cycles it. Its identity and settings are kept in an
+    // editable text file.
+    {
+        const std::filesystem::path file = state / "ais_transponder.txt";
+        const bool fresh = !std::filesystem::exists(file);
+        g_devices.transponder =
+            std::make_unique<AisTransponder>(AisTransponder::Wiring{0, 38400, 32, 1});
+        std::string error;
+        if (!g_devices.transponder->load(file.string(), &error) ||
+            (fresh && !g_devices.transponder->save(file.string(), &error))) {
+            throw std::runtime_error(error);
+        }
+        g_devices.transponder->attach();
+    }
 }
 
 StationDevices station_devices() {
     return {g_devices.clock.get(), g_devices.eeprom.get(), g_devices.analog.get(),
-            g_devices.weather.get()};
+            g_devices.weather.get(), g_devices.transponder.get()};
 }
 
 }  // namespace sim

@@ -10,6 +10,7 @@ class Mcp7940;
 class Eeprom24xx64;
 class AnalogInputs;
 class WeatherStation;
+class AisTransponder;
 
 // Attaches the devices of a standard station to the machine (after
 // host::reset_machine, before host::power_on), replacing those of an earlier
@@ -24,7 +25,8 @@ struct StationDevices {
     Mcp7940* clock;
     Eeprom24xx64* eeprom;
     AnalogInputs* analog;
-    WeatherStation* weather;  // on sensor channel 1
+    WeatherStation* weather;      // on sensor channel 1
+    AisTransponder* transponder;  // on the AIS channel
 };
 StationDevices station_devices();
 
