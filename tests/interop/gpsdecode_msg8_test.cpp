@@ -1,7 +1,7 @@
-// The message 8 payload the station builds from weather-station sentences,
-// wrapped into a whole AIS message 8 as the transponder sends it and decoded
-// by gpsd's gpsdecode: every field the station fills must come back as the
-// station computed it.
+// The message 8 the station builds from weather-station sentences and asks
+// its transponder to broadcast, as the transponder model reports sending it,
+// decoded by gpsd's gpsdecode: every field the station fills must come back
+// as the station computed it.
 #include <gtest/gtest.h>
 
 #include "support/gpsdecode.h"
@@ -23,7 +23,9 @@
 #include "codec/ais_sentences.h"
 #include "comunicaciones_ema_airmar.h"
 #include "declaraciones.h"
+#include "devices/ais_transponder.h"
 #include "devices/weather_station.h"
+#include "main.h"
 #include "host/machine.h"
 
 namespace {
@@ -43,18 +45,28 @@ std::string station_payload_bits() {
     return bits;
 }
 
-// Message ID 8, repeat indicator, MMSI and two spare bits in front of the
-// application payload, in one !AIVDM sentence.
-std::string aivdm_message_8(uint32_t mmsi, unsigned repeat) {
-    codec::BitWriter message;
-    message.put(8, 6);
-    message.put(repeat, 2);
-    message.put(mmsi, 30);
-    message.put(0, 2);
-    message.put_bits(station_payload());
-    codec::VdmOptions single;
-    single.max_chars = 80;
-    return codec::vdm_sentences(message.bits(), single).at(0);
+// The station asks its transponder to broadcast message 8 (the !AIMEB
+// request of its sequencer) and the transponder model reports the whole
+// message it sent, header added, as !AIVDO.
+std::vector<std::string> transmitted_message_8(uint32_t mmsi) {
+    sim::AisTransponder transponder(sim::AisTransponder::Wiring{0, 38400, -1, 1});
+    transponder.settings().mmsi = mmsi;
+    transponder.attach();
+    configuracion_ais.ctipo_comunicacion = 1;
+    configuracion_ais.cbaudios = 4;
+    inicializacion_canales(2);
+    stais.lmmsi = mmsi;
+    stais.ccomando = 19;
+    auto spend = [](host::Micros duration) {
+        const host::Micros until = host::now() + duration;
+        while (host::now() < until) {
+            (void)millis();
+        }
+    };
+    spend(sim::AisTransponder::kBootTime);
+    envio_comandos_ais();
+    spend(sim::AisTransponder::kTransmitDelay + host::kSecond);
+    return transponder.reported();
 }
 
 int32_t signed_of(uint32_t value, unsigned width) {
@@ -120,11 +132,12 @@ TEST_P(GpsdecodeMsg8Test, DecodesToWhatTheStationComputed) {
     // gpsd takes a short payload without complaint: the length is checked here.
     ASSERT_EQ(52, stais.cmsg_tx[0]);
 
-    const std::string sentence = aivdm_message_8(247123450, 3);
-    const nlohmann::json m = gpsdecode_json({sentence});
-    ASSERT_TRUE(m.is_object()) << sentence;
+    const std::vector<std::string> sentences = transmitted_message_8(247123450);
+    ASSERT_FALSE(sentences.empty()) << "the transponder reported nothing";
+    const nlohmann::json m = gpsdecode_json(sentences);
+    ASSERT_TRUE(m.is_object()) << sentences[0];
     EXPECT_EQ(8, m.value("type", -1));
-    EXPECT_EQ(3, m.value("repeat", -1));
+    EXPECT_EQ(0, m.value("repeat", -1));
     EXPECT_EQ(247123450, m.value("mmsi", -1));
     EXPECT_EQ(false, m.value("scaled", true));
     EXPECT_EQ(1, m.value("dac", -1));

@@ -1,0 +1,134 @@
+// The default station and its AtoN transponder: the configuration sequence
+// from power-up to the idle step, message 8 at the period the transponder
+// reported, and a transponder that falls silent being power-cycled.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/ais_transponder.h"
+#include "host/machine.h"
+#include "station.h"
+#include "support/state_dir.h"
+
+namespace {
+
+using host::kSecond;
+constexpr host::Micros kMinute = 60 * kSecond;
+
+class TransponderStationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host::reset_machine();
+        sim::Options options;
+        options.state_dir = state_.path().string();
+        sim::attach_default_devices(options);
+        host::set_input_level(20, 0);  // mode 2: every trace
+        host::set_input_level(24, 0);
+        host::power_on();
+    }
+    void TearDown() override {
+        host::power_off();
+        host::reset_machine();
+    }
+    static sim::AisTransponder& transponder() { return *sim::station_devices().transponder; }
+
+    // Runs until the transponder has taken `count` more broadcast requests;
+    // the virtual time of the first fragment of the last one.
+    static host::Micros run_until_requests(size_t count, host::Micros limit) {
+        size_t seen = requests();
+        const size_t wanted = seen + count;
+        const host::Micros end = host::now() + limit;
+        while (host::now() < end) {
+            host::run_for(100 * host::kMillisecond);
+            if (requests() >= wanted) {
+                return host::now();
+            }
+        }
+        return 0;
+    }
+    static size_t requests() {
+        size_t n = 0;
+        for (const std::string& body : transponder().received()) {
+            n += body.rfind("AIMEB,3,1,", 0) == 0 ? 1 : 0;
+        }
+        return n;
+    }
+
+  private:
+    TemporaryStateDir state_;
+};
+
+// Each part must appear after the one before it.
+void expect_in_order(const std::string& text, const std::vector<std::string>& parts) {
+    size_t at = 0;
+    for (const std::string& part : parts) {
+        const size_t found = text.find(part, at);
+        ASSERT_NE(std::string::npos, found) << "missing, or out of order: " << part;
+        at = found + part.size();
+    }
+}
+
+TEST_F(TransponderStationTest, ConfigurationSequenceThenMessage8AtTheReportedPeriod) {
+    const host::Micros first = run_until_requests(1, 2 * kMinute);
+    ASSERT_NE(0u, first) << "no message 8 request";
+    expect_in_order(host::usb_take_output(), {"Tx AIS (15) => $UPANQ,AID*3Bda",
+                                              "Own MMSI identified:992471001",
+                                              "$UPANQ,ACE*30da",
+                                              "Own name: KTR09 STATION",
+                                              "$UPANQ,MCR*2Bda",
+                                              "$UPMCR,992471001,SBS,0,Cda",
+                                              "$UPANQ,MCR*2Bda",
+                                              "Bit status => OK",
+                                              "Configuration GLA => OK",
+                                              "getatontype,7*2Eda",
+                                              "Type aton:1",
+                                              "$UPANQ,AAR*25da",
+                                              "Msg 8 => Frequency:180",
+                                              "appver,1*51da",
+                                              "Firmware:2.1.7",
+                                              "getserno,4*47da",
+                                              "SN:AT0042117",
+                                              "vswr,5*56da",
+                                              "ROE level:01.2",
+                                              "vin,6*24da",
+                                              "V ais:12.40",
+                                              "!AIMEB,3,1,"});
+    host::run_for(2 * kSecond);
+    EXPECT_FALSE(transponder().reported().empty()) << "the transponder sent it";
+    // The period the AAR reply gave, on both sides.
+    const host::Micros second = run_until_requests(1, 4 * kMinute);
+    ASSERT_NE(0u, second);
+    EXPECT_GE(second - first, 179 * kSecond);
+    EXPECT_LE(second - first, 182 * kSecond);
+}
+
+TEST_F(TransponderStationTest, SilentTransponderIsPowerCycledAfterTenMinutes) {
+    ASSERT_NE(0u, run_until_requests(1, 2 * kMinute));
+    transponder().faults().silent = true;
+    host::usb_take_output();
+    const host::Micros silent_from = host::now();
+    // The watch counts the tick's minutes; the first minute after start-up
+    // is shortened to meet the clock's, so it ends 9 to 10 minutes on.
+    host::Micros noticed = 0;
+    while (noticed == 0 && host::now() < silent_from + 11 * kMinute) {
+        host::run_for(kSecond);
+        if (host::usb_take_output().find("AIS => NO RX FRAMES!!!! ") != std::string::npos) {
+            noticed = host::now();
+        }
+    }
+    ASSERT_NE(0u, noticed) << "the silence was never noticed";
+    EXPECT_GE(noticed - silent_from, 8 * kMinute + 30 * kSecond);
+    EXPECT_LE(noticed - silent_from, 10 * kMinute + kSecond);
+    host::run_for(kSecond);
+    EXPECT_EQ(1, host::output_level(32)) << "output 2 cuts the transponder's supply";
+    EXPECT_FALSE(transponder().powered());
+    transponder().faults().silent = false;
+    // Back from its power cycle it is configured again from the start.
+    ASSERT_NE(0u, run_until_requests(1, 2 * kMinute));
+    expect_in_order(host::usb_take_output(), {"Own MMSI identified:992471001",
+                                              "Own name: KTR09 STATION", "Msg 8 => Frequency:180"});
+    EXPECT_EQ(0u, host::restart_count());
+}
+
+}  // namespace
