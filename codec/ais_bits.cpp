@@ -100,9 +100,11 @@ std::optional<Bits> dearmour_payload(std::string_view payload, unsigned fill_bit
         }
         writer.put(static_cast<uint64_t>(value), 6);
     }
-    Bits bits = writer.bits();
-    bits.resize(bits.size() - fill_bits);
-    return bits;
+    // The fill bits are the last of the last character (the check above
+    // leaves at least one character whenever there are any).
+    const Bits& all = writer.bits();
+    const size_t keep = payload.size() * 6 - fill_bits;
+    return Bits(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep));
 }
 
 uint8_t sixbit_of(char c) {
