@@ -193,7 +193,10 @@ int main(int argc, char** argv) {
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
     host::set_input_level(sim::kModePinA, levels.pin20);
     host::set_input_level(sim::kModePinB, levels.pin24);
-    sim::attach_default_devices(options);
+    if (const std::string error = sim::attach_default_devices(options); !error.empty()) {
+        std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+        return 2;
+    }
     if (scenario) {
         // Before power-on, so that a step at 0s comes before the station starts.
         std::string error;

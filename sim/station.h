@@ -2,6 +2,8 @@
 // lines when ktr09-sim runs it.
 #pragma once
 
+#include <string>
+
 #include "options.h"
 
 namespace sim {
@@ -16,8 +18,10 @@ class AisTransponder;
 // host::reset_machine, before host::power_on), replacing those of an earlier
 // call. Persistent devices keep their files in options.state_dir, which must
 // exist; a state directory without an EEPROM image gets the standard
-// configuration.
-void attach_default_devices(const Options& options);
+// configuration. A state directory or state file that cannot be used
+// whole gives its reason ("<file>:<line>: <what>" for a bad line) and
+// attaches nothing, with every file left as it was; empty on success.
+std::string attach_default_devices(const Options& options);
 
 // The devices attached by the last attach_default_devices, for scenarios and
 // tests to set physical quantities and faults (null before the first call).

@@ -1,10 +1,11 @@
 #include "devices/analog_inputs.h"
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "codec/config_image.h"
+#include "devices/state_file.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -24,21 +25,26 @@ AnalogInputs::AnalogInputs(std::string file) : file_(std::move(file)) {
     if (file_.empty()) {
         return;
     }
-    std::ifstream in(file_);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string name;
-        double volts = 0.0;
-        if (!(words >> name >> volts)) {
-            continue;
+    std::vector<StateLine> lines;
+    if (read_state_lines(file_, &lines, &load_error_) == StateRead::failed) {
+        file_.clear();
+        return;
+    }
+    for (const StateLine& line : lines) {
+        double* volts = line.name == "battery"  ? &battery_
+                        : line.name == "input1" ? &input1_
+                        : line.name == "input2" ? &input2_
+                                                : nullptr;
+        if (volts == nullptr) {
+            load_error_ = state_error(
+                file_, line.number,
+                "unknown name \"" + line.name + "\" (expected battery, input1, input2)");
+        } else if (state_number(file_, line, volts, &load_error_) && *volts < 0.0) {
+            load_error_ = state_error(file_, line.number, line.name + ": volts below 0");
         }
-        if (name == "battery") {
-            battery_ = volts;
-        } else if (name == "input1") {
-            input1_ = volts;
-        } else if (name == "input2") {
-            input2_ = volts;
+        if (!load_error_.empty()) {
+            file_.clear();
+            return;
         }
     }
 }
@@ -65,11 +71,12 @@ void AnalogInputs::save() const {
     if (file_.empty()) {
         return;
     }
-    std::ofstream out(file_, std::ios::trunc);
+    std::ostringstream out;
     out << "# Volts at the board's analog terminals\n"
         << "battery " << battery_ << "\n"
         << "input1 " << input1_ << "\n"
         << "input2 " << input2_ << "\n";
+    write_state_file(file_, out.str());
 }
 
 }  // namespace sim

@@ -27,8 +27,10 @@ class AnalogInputs {
     static constexpr double kInputVoltsPerCount = kReferenceVolts / 4096.0;
 
     // With a file name the voltages are loaded from it when it exists and
-    // saved to it on every change.
+    // saved to it on every change. An unknown name or a value that is not a
+    // number sets load_error() and leaves the file untouched.
     explicit AnalogInputs(std::string file = {});
+    const std::string& load_error() const { return load_error_; }
 
     // Puts the current voltages on the pins (after a machine reset).
     void apply() const;
@@ -42,6 +44,7 @@ class AnalogInputs {
 
   private:
     std::string file_;
+    std::string load_error_;
     double battery_ = 12.6;
     double input1_ = 2.0;
     double input2_ = 1.5;

@@ -1,7 +1,6 @@
 #include "devices/eeprom_24xx64.h"
 
-#include <fstream>
-#include <iterator>
+#include "devices/state_file.h"
 
 namespace sim {
 
@@ -10,11 +9,8 @@ Eeprom24xx64::Eeprom24xx64(std::string file)
     if (file_.empty()) {
         return;
     }
-    std::ifstream in(file_, std::ios::binary);
-    std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (image.size() == kSize) {
-        memory_ = std::move(image);
+    if (read_state_bytes(file_, kSize, &memory_, &load_error_) == StateRead::failed) {
+        file_.clear();
     }
 }
 
@@ -30,9 +26,7 @@ void Eeprom24xx64::save() const {
     if (file_.empty()) {
         return;
     }
-    std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(memory_.data()),
-              static_cast<std::streamsize>(memory_.size()));
+    write_state_file(file_, std::string(memory_.begin(), memory_.end()));
 }
 
 uint8_t Eeprom24xx64::read_register(uint32_t reg) {

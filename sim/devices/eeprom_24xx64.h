@@ -22,10 +22,12 @@ class Eeprom24xx64 : public I2cRegisterDevice {
     static constexpr uint32_t kPageSize = 32;
     static constexpr host::Micros kWriteCycle = 5 * host::kMillisecond;
 
-    // With a file name the array is loaded from that file if it holds a whole
-    // image, and saved to it after every write; without one it lives in
-    // memory. A new part reads 0xFF everywhere.
+    // With a file name the array is loaded from that file, and saved to it
+    // after every write; without one it lives in memory. A new part (no
+    // file yet) reads 0xFF everywhere. A file that cannot be taken whole
+    // sets load_error() and is left untouched.
     explicit Eeprom24xx64(std::string file = {});
+    const std::string& load_error() const { return load_error_; }
 
     // ---- Test-facing ----------------------------------------------------
     const std::vector<uint8_t>& contents() const { return memory_; }
@@ -60,6 +62,7 @@ class Eeprom24xx64 : public I2cRegisterDevice {
 
   private:
     std::string file_;
+    std::string load_error_;
     std::vector<uint8_t> memory_;
     std::vector<Write> writes_;
     std::vector<Read> reads_;

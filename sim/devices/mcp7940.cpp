@@ -1,8 +1,10 @@
 #include "devices/mcp7940.h"
 
-#include <fstream>
+#include <algorithm>
 #include <iterator>
 #include <vector>
+
+#include "devices/state_file.h"
 
 namespace sim {
 namespace {
@@ -31,13 +33,16 @@ int days_in_month(int month, int year) {
 
 Mcp7940::Mcp7940(std::string file) : I2cRegisterDevice(1, kRegisterCount), file_(std::move(file)) {
     if (!file_.empty()) {
-        std::ifstream in(file_, std::ios::binary);
-        const std::vector<uint8_t> saved((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
-        if (saved.size() == kRegisterCount) {
-            for (uint32_t i = 0; i < kRegisterCount; ++i) {
-                regs_[i] = saved[i];
-            }
+        std::vector<uint8_t> saved;
+        switch (read_state_bytes(file_, kRegisterCount, &saved, &load_error_)) {
+            case StateRead::read:
+                std::copy(saved.begin(), saved.end(), regs_);
+                break;
+            case StateRead::failed:
+                file_.clear();
+                break;
+            case StateRead::missing:
+                break;
         }
     }
     counted_to_ = host::now();
@@ -46,7 +51,11 @@ Mcp7940::Mcp7940(std::string file) : I2cRegisterDevice(1, kRegisterCount), file_
 }
 
 Mcp7940::~Mcp7940() {
-    save();
+    // The time run since the last write, for the next run to go on from.
+    if (!file_.empty()) {
+        catch_up();
+        try_write_state_file(file_, std::string(std::begin(regs_), std::end(regs_)));
+    }
 }
 
 bool Mcp7940::can_oscillate() const {
@@ -270,8 +279,7 @@ void Mcp7940::save() {
         return;
     }
     catch_up();
-    std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(regs_), sizeof regs_);
+    write_state_file(file_, std::string(std::begin(regs_), std::end(regs_)));
 }
 
 }  // namespace sim

@@ -42,11 +42,13 @@ class Mcp7940 : public I2cRegisterDevice {
     static constexpr uint8_t kLeapYearBit = 0x20;    // month: LPYR (read only)
     static constexpr uint8_t kExtOscBit = 0x08;      // control: EXTOSC
 
-    // With a file name the registers are loaded from it when it holds a whole
-    // register map (a saved running clock is running at once) and saved to it
-    // after every write; without one a new part has every register at 0: the
-    // oscillator stopped.
+    // With a file name the registers are loaded from it (a saved running
+    // clock is running at once) and saved to it after every write; without
+    // one, or before the file exists, a new part has every register at 0: the
+    // oscillator stopped. A file that is not a whole register map sets
+    // load_error() and is left untouched.
     explicit Mcp7940(std::string file = {});
+    const std::string& load_error() const { return load_error_; }
     ~Mcp7940() override;
     Mcp7940(const Mcp7940&) = delete;
     Mcp7940& operator=(const Mcp7940&) = delete;
@@ -97,6 +99,7 @@ class Mcp7940 : public I2cRegisterDevice {
     void count_second();
 
     std::string file_;
+    std::string load_error_;
     uint8_t regs_[kRegisterCount] = {};
     bool running_ = false;  // OSCRUN
     host::Micros starts_at_ = UINT64_MAX;

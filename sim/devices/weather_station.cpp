@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
 #include "codec/nmea.h"
+#include "devices/state_file.h"
 
 namespace sim {
 namespace {
@@ -110,45 +110,86 @@ const NamedValue kNamedValues[] = {
 
 }  // namespace
 
-bool WeatherStation::load(const std::string& file) {
-    std::ifstream in(file);
-    if (!in) {
-        return false;
-    }
-    Profile profile;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string name;
-        double value = 0.0;
-        if (!(words >> name >> value)) {
-            continue;
+StateRead WeatherStation::load(const std::string& file, std::string* error) {
+    std::vector<StateLine> lines;
+    std::string fault;
+    const StateRead read = read_state_lines(file, &lines, &fault);
+    if (read != StateRead::read) {
+        if (error != nullptr) {
+            *error = fault;
         }
+        return read;
+    }
+    // Whole seconds and on/off switches, by name.
+    struct Count {
+        const char* name;
+        unsigned* value;
+    };
+    Profile profile;
+    const Count counts[] = {{"gust_every_s", &profile.gust_every_s},
+                            {"gust_start_s", &profile.gust_start_s},
+                            {"gust_length_s", &profile.gust_length_s}};
+    bool silent = silent_;
+    bool bad_checksums = bad_checksums_;
+    for (const StateLine& line : lines) {
+        double value = 0.0;
+        if (!state_number(file, line, &value, &fault)) {
+            break;
+        }
+        bool known = false;
         for (const NamedValue& named : kNamedValues) {
-            if (name == named.name) {
+            if (line.name == named.name) {
                 (named.reading != nullptr ? profile.steady.*named.reading
                                           : profile.*named.profile) = value;
+                known = true;
             }
         }
-        const unsigned whole = value > 0 ? static_cast<unsigned>(value) : 0u;
-        if (name == "gust_every_s") {
-            profile.gust_every_s = whole;
-        } else if (name == "gust_start_s") {
-            profile.gust_start_s = whole;
-        } else if (name == "gust_length_s") {
-            profile.gust_length_s = whole;
-        } else if (name == "silent") {
-            silent_ = value != 0;
-        } else if (name == "bad_checksums") {
-            bad_checksums_ = value != 0;
+        for (const Count& count : counts) {
+            if (line.name == count.name) {
+                if (value < 0 || value != static_cast<unsigned>(value)) {
+                    fault = state_error(file, line.number,
+                                        line.name + ": expected whole seconds, got " + line.value);
+                }
+                *count.value = static_cast<unsigned>(value);
+                known = true;
+            }
+        }
+        if (line.name == "silent" || line.name == "bad_checksums") {
+            if (value != 0 && value != 1) {
+                fault = state_error(file, line.number,
+                                    line.name + ": expected 0 (off) or 1 (on), got " + line.value);
+            }
+            (line.name == "silent" ? silent : bad_checksums) = value != 0;
+            known = true;
+        }
+        if (!known) {
+            std::string names;
+            for (const NamedValue& named : kNamedValues) {
+                names += std::string(named.name) + ", ";
+            }
+            fault = state_error(file, line.number,
+                                "unknown name \"" + line.name + "\" (expected " + names +
+                                    "gust_every_s, gust_start_s, gust_length_s, silent, "
+                                    "bad_checksums)");
+        }
+        if (!fault.empty()) {
+            break;
         }
     }
+    if (!fault.empty()) {
+        if (error != nullptr) {
+            *error = fault;
+        }
+        return StateRead::failed;
+    }
+    silent_ = silent;
+    bad_checksums_ = bad_checksums;
     set_profile(profile);
-    return true;
+    return StateRead::read;
 }
 
 void WeatherStation::save(const std::string& file) const {
-    std::ofstream out(file, std::ios::trunc);
+    std::ostringstream out;
     out << "# Weather at the station's weather station (sensor channel 1)\n";
     for (const NamedValue& named : kNamedValues) {
         out << named.name << " "
@@ -161,6 +202,7 @@ void WeatherStation::save(const std::string& file) const {
         << "# Faults: 1 = on\n"
         << "silent " << (silent_ ? 1 : 0) << "\n"
         << "bad_checksums " << (bad_checksums_ ? 1 : 0) << "\n";
+    write_state_file(file, out.str());
 }
 
 void WeatherStation::set_weather(std::function<Reading(host::Micros)> weather) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/state_file.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -72,9 +73,10 @@ class WeatherStation : public host::UartPeer {
     const Profile& profile() const { return profile_; }
     // The profile and faults as "name value" lines (the Reading and Profile
     // field names, "silent" and "bad_checksums"), so that a user can edit
-    // them between runs. Loading sets the profile from that moment; false
-    // when the file cannot be read. Unknown names are ignored.
-    bool load(const std::string& file);
+    // them between runs. Loading sets the profile from that moment; a file
+    // that cannot be read, an unknown name or a bad value is `failed`, with
+    // the file and line in `error`, and changes nothing.
+    StateRead load(const std::string& file, std::string* error = nullptr);
     void save(const std::string& file) const;
     // Any weather as a function of virtual time.
     void set_weather(std::function<Reading(host::Micros)> weather);

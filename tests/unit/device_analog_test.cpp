@@ -60,8 +60,7 @@ TEST_F(AnalogModelTest, PinsStayWithinTheConverterRange) {
 TEST_F(AnalogModelTest, VoltagesFileIsReadAndWritten) {
     const TemporaryStateDir dir;
     const std::filesystem::path file = dir.path() / "ktr09_analog_model_test.txt";
-    std::ofstream(file, std::ios::trunc)
-        << "# edited by hand\nbattery 11.9\ninput2 0.75\nnoise x\n";
+    std::ofstream(file, std::ios::trunc) << "# edited by hand\nbattery 11.9\n\ninput2 0.75\n";
     AnalogInputs inputs(file.string());
     EXPECT_DOUBLE_EQ(11.9, inputs.battery_volts());
     EXPECT_DOUBLE_EQ(2.0, inputs.input_volts(1)) << "a missing line keeps the default";

@@ -124,10 +124,12 @@ TEST_F(EepromModelTest, ImageFileFollowsEveryWrite) {
     Eeprom24xx64 restored(file.string());
     EXPECT_EQ(9, restored.contents()[300]);
     EXPECT_EQ(7, restored.contents()[302]);
-    // A file that is not a whole image is not taken.
+    // A file that is not a whole image is refused and never written over.
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "short";
-    Eeprom24xx64 blank(file.string());
-    EXPECT_EQ(0xFF, blank.contents()[0]);
+    Eeprom24xx64 refused(file.string());
+    EXPECT_NE(std::string::npos, refused.load_error().find("5 bytes")) << refused.load_error();
+    refused.save();
+    EXPECT_EQ(5u, std::filesystem::file_size(file));
     std::filesystem::remove(file);
 }
 

@@ -282,10 +282,10 @@ TEST_F(WeatherStationTest, ProfileAndFaultsFromAnEditableFile) {
             << "wind_knots 21.5\nwind_true_deg 300\nwind_magnetic_deg 298.5\n"
             << "pressure_bar 0.9950\nair_temperature_c 4.5\nhumidity_percent 93\n"
             << "dew_point_c 3.5\ngust_knots 35\ngust_every_s 60\ngust_length_s 3\n"
-            << "bad_checksums 1\nno_such_setting 7\n";
+            << "bad_checksums 1\n";
     }
     WeatherStation ws({3, 4800, -1, 1});
-    ASSERT_TRUE(ws.load(file));
+    ASSERT_EQ(sim::StateRead::read, ws.load(file));
     EXPECT_EQ(21.5, ws.profile().steady.wind_knots);
     EXPECT_EQ(298.5, ws.profile().steady.wind_magnetic_deg);
     EXPECT_EQ(0.9950, ws.profile().steady.pressure_bar);
@@ -300,12 +300,12 @@ TEST_F(WeatherStationTest, ProfileAndFaultsFromAnEditableFile) {
     // What is saved loads back the same.
     ws.save(file);
     WeatherStation again({3, 4800, -1, 1});
-    ASSERT_TRUE(again.load(file));
+    ASSERT_EQ(sim::StateRead::read, again.load(file));
     EXPECT_EQ(21.5, again.profile().steady.wind_knots);
     EXPECT_EQ(4.5, again.profile().steady.air_temperature_c);
     EXPECT_EQ(60u, again.profile().gust_every_s);
     std::remove(file.c_str());
-    EXPECT_FALSE(again.load(file));
+    EXPECT_EQ(sim::StateRead::missing, again.load(file));
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// Reading and writing the files in which persistent device models keep their
+// state. A file the user has that cannot be taken whole is an error naming
+// the file (and the line, for text files); it is never replaced by defaults,
+// so a user's state survives a run that refused to start.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Empty when `dir` is a directory the simulator can list, read and write;
+// otherwise why not, naming it.
+std::string check_state_dir(const std::string& dir);
+
+// Empty when `file` is missing, or is a regular file that can be read and
+// rewritten; otherwise why not, naming it.
+std::string check_state_file(const std::string& file);
+
+enum class StateRead { missing, read, failed };
+
+// A binary state file of exactly `size` bytes. `failed` (with the reason in
+// `error`) when it exists but cannot be read or written, or has another size.
+StateRead read_state_bytes(const std::string& file, size_t size, std::vector<uint8_t>* bytes,
+                           std::string* error);
+
+// One "name value" line of a text state file.
+struct StateLine {
+    unsigned number;  // from 1
+    std::string name;
+    std::string value;
+};
+
+// The "name value" lines of a text state file; blank lines and lines
+// starting with '#' are skipped. `failed` when it exists but cannot be read
+// or written, or a line is not a name and one value.
+StateRead read_state_lines(const std::string& file, std::vector<StateLine>* lines,
+                           std::string* error);
+
+// "<file>:<line>: <what>", the form of every state file error.
+std::string state_error(const std::string& file, unsigned line, const std::string& what);
+// The value of a line as a number, or an error naming its line and name.
+bool state_number(const std::string& file, const StateLine& line, double* value,
+                  std::string* error);
+
+// Replaces `file` with `contents`. A state file that cannot be written stops
+// the simulator, naming it: the run would lose what the station wrote.
+void write_state_file(const std::string& file, const std::string& contents);
+// The same, false instead of stopping: for a model going away with its
+// state directory already gone.
+bool try_write_state_file(const std::string& file, const std::string& contents);
+
+}  // namespace sim

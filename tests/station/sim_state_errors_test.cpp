@@ -1,0 +1,138 @@
+// ktr09-sim refuses a state directory it cannot use whole: it names the file
+// (and line), exits non-zero before the station starts, and leaves every
+// file as the user had it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "support/state_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct BadState {
+    const char* description;
+    std::function<void(const fs::path& dir)> prepare;
+    const char* message;             // expected in what ktr09-sim prints
+    bool needs_permissions = false;  // meaningless for a user who may read anything
+};
+
+void write(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Every entry under `dir`, with the contents and permissions of files.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        std::ostringstream text;
+        if (entry.is_regular_file()) {
+            text << static_cast<unsigned>(entry.status().permissions()) << ":"
+                 << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+        }
+        files[entry.path().string()] = text.str();
+    }
+    return files;
+}
+
+class SimStateErrors : public testing::TestWithParam<BadState> {};
+
+TEST_P(SimStateErrors, StopBeforeTheStationStartsAndTouchNothing) {
+    const BadState& row = GetParam();
+    if (row.needs_permissions && ::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind this user";
+    }
+    const TemporaryStateDir temporary;
+    const fs::path dir = temporary.path() / "state";
+    fs::create_directory(dir);
+    row.prepare(dir);
+    const auto before = snapshot(temporary.path());
+
+    const std::string command = std::string(KTR09_SIM_BINARY) + " --duration 2s --state-dir " +
+                                dir.string() + " 2>&1 >/dev/null";
+    std::string printed;
+    int status = -1;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            printed.append(buffer, n);
+        }
+        status = pclose(pipe);
+    }
+    if (fs::is_directory(dir)) {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    }
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(0, WEXITSTATUS(status));
+    EXPECT_NE(std::string::npos, printed.find(row.message)) << printed;
+    EXPECT_EQ(std::string::npos, printed.find("station restarted")) << printed;
+    EXPECT_EQ(before, snapshot(temporary.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimStateErrors,
+    testing::Values(
+        BadState{"TruncatedEepromImage",
+                 [](const fs::path& dir) { write(dir / "eeprom_24xx64.bin", "short"); },
+                 "eeprom_24xx64.bin: 5 bytes, expected 8192"},
+        BadState{"ClockFileOfAnotherPart",
+                 [](const fs::path& dir) { write(dir / "rtc_mcp7940.bin", std::string(64, 0)); },
+                 "rtc_mcp7940.bin: 64 bytes, expected 96"},
+        BadState{"UnknownWeatherName",
+                 [](const fs::path& dir) {
+                     write(dir / "weather_station.txt", "# mine\nwind_knots 12\nwnd_speed 3\n");
+                 },
+                 "weather_station.txt:3: unknown name \"wnd_speed\""},
+        BadState{"WeatherFaultThatIsNotASwitch",
+                 [](const fs::path& dir) { write(dir / "weather_station.txt", "silent 2\n"); },
+                 "weather_station.txt:1: silent: expected 0 (off) or 1 (on)"},
+        BadState{"AnalogVoltsThatAreNotANumber",
+                 [](const fs::path& dir) { write(dir / "analog_inputs.txt", "battery 12,6\n"); },
+                 "analog_inputs.txt:1: battery: expected a number, got \"12,6\""},
+        BadState{"AnalogLineWithoutValue",
+                 [](const fs::path& dir) { write(dir / "analog_inputs.txt", "input1\n"); },
+                 "analog_inputs.txt:1: expected a name and one value"},
+        BadState{"UnknownTransponderSetting",
+                 [](const fs::path& dir) { write(dir / "ais_transponder.txt", "msi 1\n"); },
+                 "ais_transponder.txt:1: unknown setting \"msi\""},
+        BadState{"StateFileThatIsADirectory",
+                 [](const fs::path& dir) { fs::create_directory(dir / "eeprom_24xx64.bin"); },
+                 "eeprom_24xx64.bin: not a regular file"},
+        BadState{"StateDirectoryThatIsAFile",
+                 [](const fs::path& dir) {
+                     fs::remove(dir);
+                     write(dir, "not a directory");
+                 },
+                 "state"},
+        BadState{"UnreadableStateDirectory",
+                 [](const fs::path& dir) {
+                     write(dir / "analog_inputs.txt", "battery 12\n");
+                     fs::permissions(dir, fs::perms::owner_write | fs::perms::owner_exec);
+                 },
+                 "the state directory must be readable and writable", true},
+        BadState{"ReadOnlyStateDirectory",
+                 [](const fs::path& dir) {
+                     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+                 },
+                 "the state directory must be readable and writable", true},
+        BadState{"ReadOnlyWeatherFile",
+                 [](const fs::path& dir) {
+                     write(dir / "weather_station.txt", "wind_knots 12\n");
+                     fs::permissions(dir / "weather_station.txt", fs::perms::owner_read);
+                 },
+                 "weather_station.txt: Permission denied", true}),
+    [](const testing::TestParamInfo<BadState>& info) { return info.param.description; });
+
+}  // namespace
