@@ -131,4 +131,14 @@ TEST_F(TransponderStationTest, SilentTransponderIsPowerCycledAfterTenMinutes) {
     EXPECT_EQ(0u, host::restart_count());
 }
 
+// Configuration software on a PC attached to the transponder: the station
+// hears replies it did not ask for and leaves the transponder to it.
+TEST_F(TransponderStationTest, PcProgramOnTheTransponderSuspendsTheSequence) {
+    ASSERT_NE(0u, run_until_requests(1, 2 * kMinute));
+    transponder().faults().pc_attached = true;
+    host::run_for(15 * kSecond);
+    EXPECT_NE(std::string::npos, host::usb_take_output().find("Sofware AIS connected"));
+    EXPECT_EQ(0u, run_until_requests(1, 4 * kMinute)) << "no request while the PC has it";
+}
+
 }  // namespace
