@@ -110,3 +110,21 @@ void procesamos_respuesta_ace(strafaga_ais* prafaga);
 void procesamos_respuesta_acf(strafaga_ais* prafaga);
 void procesamos_respuesta_mcr(strafaga_ais* prafaga);
 void procesamos_respuesta_aar(strafaga_ais* prafaga);
+
+// ---- GPS sentences (ais_gps.cpp) ------------------------------------------------
+
+// A $GP sentence: UTC, position, satellites and HDOP, and its arrival.
+void procesamos_sentencia_gps(strafaga_ais* prafaga);
+// After a burst with GPS sentences: sets the clock from a valid RMC while
+// satellites are known, and asks for the GPS sentences again when they
+// stop coming during a due synchronisation.
+void fin_rafaga_gps(const strafaga_ais& rafaga);
+
+// ---- Own and received traffic (ais_trafico.cpp) ----------------------------------
+
+// What the transponder sent for the station: confirmations of messages 6, 8
+// and 12, and its own AtoN report (position, status bits, light supervision).
+void procesamos_vdo(strafaga_ais* prafaga);
+// What it received: message 6 for the data link (reassembled from its
+// sentences) and the position reports of ships (the watched rectangle).
+void procesamos_vdm(strafaga_ais* prafaga);

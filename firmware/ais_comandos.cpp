@@ -382,6 +382,9 @@ void inicializacion_ais(uint8_t cinicio) {
     stais.ibateria = 0;
     stais.ifrecuencia_msg6 = 0;
     stais.ifrecuencia_msg12 = 0;
+    // The first own report after a start fixes the status bits the station
+    // does not drive.
+    stais.cprimer_msg_21_tras_reset = 1;
     for (char& c : stais.cfirmware) {
         c = 0;
     }

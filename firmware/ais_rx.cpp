@@ -31,9 +31,9 @@ bool informe_an(const uint8_t* pc, const char* pcletras) {
 void despacho(strafaga_ais* prafaga) {
     const uint8_t* pc = prafaga->cprocesada;
     if (formateador(pc, "VDO") && stais.ccomando == 0) {
-        // Own transmissions: handled with the received traffic.
+        procesamos_vdo(prafaga);
     } else if (formateador(pc, "VDM")) {
-        // Received traffic: handled with the own transmissions.
+        procesamos_vdm(prafaga);
     } else if (formateador(pc, "AID")) {
         procesamos_respuesta_aid(prafaga);
     } else if (formateador(pc, "NAK")) {
@@ -44,7 +44,10 @@ void despacho(strafaga_ais* prafaga) {
         procesamos_texto_txt(prafaga);
     } else if (es(pc, 0, '$') && es(pc, 1, 'G')) {
         // $G with another third letter than P is nobody's: it must not reach
-        // the reports below. GPS sentences are handled with the time keeping.
+        // the reports below.
+        if (es(pc, 2, 'P')) {
+            procesamos_sentencia_gps(prafaga);
+        }
     } else if (informe_an(pc, "ACE")) {
         procesamos_respuesta_ace(prafaga);
     } else if (informe_an(pc, "ACF")) {
@@ -138,5 +141,8 @@ void procesamos_trama_rx_ais() {
         stais.cesperando_respuesta = 0;
         stais.creintentos_comando = 0;
         stais.ctimeout_respuesta_comando = 0;
+    }
+    if (rafaga.cframe_gps_rx == 1) {
+        fin_rafaga_gps(rafaga);
     }
 }

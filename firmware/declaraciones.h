@@ -153,6 +153,9 @@ struct stktr09 {
     unsigned char cbuffer_rx[32];
 };
 
+// Ships warned by message 12 and not yet seen leaving the rectangle.
+constexpr uint8_t CBARCOS_EN_ZONA = 8;
+
 struct stshipras {
     int32_t llongitud[2];
     int32_t llatitud[2];
@@ -160,6 +163,8 @@ struct stshipras {
     uint16_t ispeed_detectada;
     uint16_t irumbo_detectado;
     uint8_t cnew_msg12;
+    uint32_t lmmsi_en_zona[CBARCOS_EN_ZONA];  // 0 = free
+    uint8_t csiguiente_en_zona;               // entry a full table gives up next
 };
 
 // ---- Sensor channels -----------------------------------------------------

@@ -1,0 +1,355 @@
+// What the transponder reports: GPS time and position with the clock set
+// from it, the confirmations of the station's own messages, its own AtoN
+// report with the light supervision, message 6 reassembly and the ships in
+// the watched rectangle. Sentences are built with the host codec.
+#include <Wire.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ais.h"
+#include "codec/ais_messages.h"
+#include "codec/ais_sentences.h"
+#include "codec/nmea.h"
+#include "devices/mcp7940.h"
+#include "support/firmware_fixture.h"
+
+namespace {
+
+constexpr uint32_t kMmsi = 992471001;
+
+std::string nmea(const std::string& body) {
+    return codec::build_sentence('$', body);
+}
+
+// One AIS message as the transponder reports it.
+std::string ais(const codec::Message& message, bool own, const std::string& channel = "A") {
+    const auto bits = codec::encode_message(message);
+    EXPECT_TRUE(bits.has_value());
+    codec::VdmOptions options;
+    options.own = own;
+    options.channel = channel.empty() ? '\0' : channel[0];
+    options.max_chars = 80;
+    std::string text;
+    for (const std::string& s : codec::vdm_sentences(*bits, options)) {
+        text += s;
+    }
+    return text;
+}
+
+codec::Message aton_report(uint32_t mmsi, unsigned status, bool virtual_aid = false) {
+    codec::Message m;
+    m.numbers = {{"type", 21},
+                 {"mmsi", mmsi},
+                 {"lon", -8 * 600000},
+                 {"lat", 43 * 600000 + 22 * 10000},
+                 {"accuracy", 1},
+                 {"regional", status},
+                 {"virtual_aid", virtual_aid ? 1 : 0}};
+    m.texts = {{"name", "KTR09 STATION"}};
+    return m;
+}
+
+codec::Message ship(unsigned type, uint32_t mmsi, int64_t lat, int64_t lon) {
+    codec::Message m;
+    m.numbers = {{"type", type}, {"mmsi", mmsi}, {"lat", lat},
+                 {"lon", lon},   {"speed", 123}, {"course", 2705}};
+    return m;
+}
+
+class AisTrafficTest : public FirmwareTest {
+  protected:
+    void SetUp() override {
+        FirmwareTest::SetUp();
+        start_tick();
+        Wire.begin();
+        host::attach_i2c_device(sim::Mcp7940::kAddress, &clock);
+        inicializacion_ais(1);
+        stais.lmmsi = kMmsi;
+        stais.ccomando = 0;
+        usb();
+    }
+    static void burst(const std::string& text) {
+        ASSERT_LE(text.size(), sizeof(stais.cframe_rx));
+        std::memcpy(stais.cframe_rx, text.data(), text.size());
+        stais.ibytes_rx = static_cast<uint16_t>(text.size());
+        procesamos_trama_rx_ais();
+    }
+    sim::Mcp7940 clock;
+};
+
+// ---- GPS ---------------------------------------------------------------------
+
+const std::string kRmc = "GPRMC,123456.00,A,4124.56789,N,00212.34560,E,0.1,0.0,150324,,,A";
+
+TEST_F(AisTrafficTest, ClockIsSetFromAValidRmcOnceSatellitesAreKnown) {
+    const struct {
+        const char* description;
+        std::string burst;
+        uint8_t pc_silence;  // seconds without PC traffic
+        bool set;
+        uint8_t synchronisation;
+    } cases[] = {
+        {"GGA with satellites, then RMC",
+         nmea("GPGGA,123455,4124.5,N,00212.3,E,1,07,0.9,10,M,,M,,") + nmea(kRmc), 0, true, 0},
+        {"PC gone quiet", nmea("GPGGA,123455,,,,,1,07,0.9,,,,,,") + nmea(kRmc), 120, true, 1},
+        {"no satellites", nmea("GPGGA,123455,,,,,1,,0.9,,,,,,") + nmea(kRmc), 0, false, 3},
+        {"status V",
+         nmea("GPGGA,123455,,,,,1,07,0.9,,,,,,") +
+             nmea("GPRMC,123456.00,V,4124.56789,N,00212.34560,E,,,150324,,,N"),
+         0, false, 3},
+        {"no such date",
+         nmea("GPGGA,123455,,,,,1,07,0.9,,,,,,") +
+             nmea("GPRMC,123456.00,A,4124.56789,N,00212.34560,E,,,310224,,,A"),
+         0, false, 3},
+    };
+    for (const auto& c : cases) {
+        ktr09.cdia_utc = 1;
+        stais.cnueva_sincronizacion_horaria = 3;
+        stais.csegundos_sin_tramas_deteccion_usb = c.pc_silence;
+        burst(c.burst);
+        EXPECT_EQ(c.set, ktr09.cdia_utc == 15) << c.description;
+        EXPECT_EQ(c.synchronisation, stais.cnueva_sincronizacion_horaria) << c.description;
+        if (c.set) {
+            EXPECT_EQ(3, ktr09.cmes_utc);
+            EXPECT_EQ(24, ktr09.cano_utc);
+            EXPECT_EQ(12, ktr09.chora_utc);
+            EXPECT_EQ(34, ktr09.cminuto_utc);
+            EXPECT_EQ(56, ktr09.csegundo_utc);
+        }
+    }
+    EXPECT_EQ(41, stais.cgrados_latitud);
+    EXPECT_EQ(24, stais.cminutos_latitud);
+    EXPECT_EQ(5678, stais.idiez_milesimas_minutos_latitud);
+    EXPECT_EQ(2, stais.cgrados_longitud);
+    EXPECT_EQ(12, stais.cminutos_longitud);
+    EXPECT_EQ(3456, stais.idiez_milesimas_minutos_longitud);
+    EXPECT_EQ('E', stais.ceste_oeste);
+}
+
+TEST_F(AisTrafficTest, HdopInTenths) {
+    const struct {
+        const char* hdop;
+        uint8_t tenths;
+    } cases[] = {{"0.9", 9}, {"1.25", 12}, {"10.0", 100}, {"25.0", 99}, {"", 99}};
+    for (const auto& c : cases) {
+        burst(nmea(std::string("GPGGA,123455,,,,,1,07,") + c.hdop + ",,,,,,"));
+        EXPECT_EQ(c.tenths, stais.cqgps) << c.hdop;
+    }
+}
+
+TEST_F(AisTrafficTest, GpsSentenceRules) {
+    stais.cnueva_sincronizacion_horaria = 0;
+    // While the GPS output is being switched off nothing counts.
+    stais.ccomando = 1;
+    stais.csegundos_sin_tramas_gps_ais = 7;
+    burst(nmea("GPGSV,1,1,00"));
+    EXPECT_EQ(7, stais.csegundos_sin_tramas_gps_ais);
+    EXPECT_EQ(1, stais.ccomando);
+    // Switching it on is done by the first sentence.
+    stais.ccomando = 14;
+    burst(nmea("GPGSV,1,1,00"));
+    EXPECT_EQ(0, stais.ccomando);
+    EXPECT_EQ(0, stais.csegundos_sin_tramas_gps_ais);
+    // A kind the station does not use asks for the filter again.
+    burst(nmea("GPGSA,A,3,,,,,,,,,,,,,1.0,0.9,0.5"));
+    EXPECT_EQ(2, stais.ccomando);
+    // A due synchronisation without GGA for 5 s.
+    stais.ccomando = 0;
+    stais.cnueva_sincronizacion_horaria = 3;
+    stais.ctimeout_frame_rmc = 5;
+    stais.ctimeout_frame_gga = 0;
+    usb();
+    burst(nmea("GPGSV,1,1,00"));
+    EXPECT_EQ("Timeout frame GPS\r\n", usb());
+    EXPECT_EQ(2, stais.ccomando);
+}
+
+// ---- Own transmissions -------------------------------------------------------------
+
+TEST_F(AisTrafficTest, ConfirmationsLoadTheNextCountdowns) {
+    codec::Message msg8;
+    msg8.numbers = {{"type", 8}, {"mmsi", kMmsi}, {"dac", 1}, {"fid", 31}};
+    const struct {
+        uint16_t period;
+        uint16_t countdown;
+    } cases[] = {{180, 175}, {3, 2}, {0, 77}};
+    for (const auto& c : cases) {
+        stais.ifrecuencia_msg8 = c.period;
+        stais.itimeout_tx_msg8 = 77;
+        burst(ais(msg8, true));
+        EXPECT_EQ(c.countdown, stais.itimeout_tx_msg8) << c.period;
+    }
+    stais.lmmsi = 0xFFFFFFFF;
+    burst(ais(msg8, true));
+    EXPECT_EQ(3, stais.ccomando) << "the own MMSI is asked for first";
+}
+
+TEST_F(AisTrafficTest, LastPartOfAMessage6EndsTheRelay) {
+    codec::Message msg6;
+    msg6.numbers = {
+        {"type", 6}, {"mmsi", kMmsi}, {"dest_mmsi", 235040000}, {"dac", 11}, {"fid", 11}};
+    stais.ccanal_msg6 = 1;
+    sensor[1].cnew_msg6 = 2;
+    stais.ccantidad_partes_paquete = 2;
+    stais.cpartes_paquete_tx = 0;
+    burst(ais(msg6, true));
+    EXPECT_EQ("Siguiente parte a tx\r\n", usb());
+    EXPECT_EQ(2, sensor[1].cnew_msg6);
+    burst(ais(msg6, true));
+    EXPECT_EQ("Fin tx paquete\r\n", usb());
+    EXPECT_EQ(0, sensor[1].cnew_msg6);
+    EXPECT_EQ(0xFF, stais.ccanal_msg6);
+    EXPECT_EQ(11, stais.ccomando);
+}
+
+TEST_F(AisTrafficTest, OwnAtonReportAndTheLightSupervision) {
+    configuracion_ais.cenable_msg21 = 1;
+    configuracion_ais.cinput_light_msg21 = 1;
+    configuracion_ais.cinput_error_light_msg21 = 2;
+    const struct {
+        const char* description;
+        uint32_t mmsi;
+        unsigned status;
+        bool virtual_aid;
+        uint8_t light, error;  // input states
+        uint8_t command;
+    } cases[] = {
+        {"light on as reported", kMmsi, 0xE2, false, 1, 0, 0},
+        {"light went off", kMmsi, 0xE2, false, 0, 0, 22},
+        {"light failed", kMmsi, 0xE2, false, 1, 1, 21},
+        {"light back on", kMmsi, 0xE4, false, 1, 0, 23},
+        {"unused bits are not compared", kMmsi, 0xFB, false, 1, 0, 0},
+        {"virtual AtoN", kMmsi, 0xE4, true, 1, 0, 0},
+        {"another station", 123456789, 0xE4, false, 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        stais.ccomando = 0;
+        ktr09.cestados_entradas_externas[0] = c.light;
+        ktr09.cestados_entradas_externas[1] = c.error;
+        burst(ais(aton_report(c.mmsi, c.status, c.virtual_aid), true));
+        EXPECT_EQ(c.command, stais.ccomando) << c.description;
+    }
+    EXPECT_EQ(0x00, stais.cbits_no_utilizados_caton_status) << "fixed by the first report";
+    EXPECT_EQ(static_cast<uint32_t>((1 << 28) - 8 * 600000), stais.llongitud_ais_msg21);
+    EXPECT_EQ(static_cast<uint32_t>(43 * 600000 + 22 * 10000), stais.llatitud_ais_msg21);
+    EXPECT_EQ(1, stais.cposition_accurasy_msg21);
+    inicializacion_ais(0);
+    stais.lmmsi = kMmsi;
+    stais.ccomando = 0;
+    burst(ais(aton_report(kMmsi, 0xFB), true));
+    EXPECT_EQ(0x19, stais.cbits_no_utilizados_caton_status) << "after a link restart";
+}
+
+// ---- Received traffic ---------------------------------------------------------
+
+std::vector<std::string> msg6_sentences(unsigned count) {
+    std::vector<std::string> out;
+    for (unsigned k = 1; k <= count; ++k) {
+        const std::string body = "AIVDM," + std::to_string(count) + "," + std::to_string(k) +
+                                 ",5,A," + std::string(10, static_cast<char>('0' + k)) + "," +
+                                 (k == count ? "4" : "0");
+        out.push_back(codec::build_sentence('!', body));
+    }
+    out[0][out[0].find(",5,A,") + 5] = '6';  // message ID 6 in the first character
+    out[0] = codec::build_sentence('!', out[0].substr(1, out[0].find('*') - 1));
+    return out;
+}
+
+TEST_F(AisTrafficTest, Message6IsPutTogetherInOrderOnly) {
+    configuracion_sensor[0].csensor = 2;
+    const std::vector<std::string> parts = msg6_sentences(3);
+    burst(parts[0] + parts[1] + parts[2]);
+    EXPECT_EQ(30, stais.cposicion_datos_msg6);
+    EXPECT_EQ(6, stais.cmsg6[0]);
+    EXPECT_EQ(2, stais.cmsg6[10]);
+    EXPECT_EQ(3, stais.cmsg6[29]);
+    EXPECT_EQ(4, stais.crelleno_msg6);
+    EXPECT_EQ(0, stais.ccantidad_total_frames_vdm_msg6_procesando);
+    usb();
+    burst(parts[0] + parts[2]);
+    EXPECT_EQ("Error detectado\r\n", usb());
+    EXPECT_EQ(0, stais.ccantidad_total_frames_vdm_msg6_procesando);
+    // Longer than the 90 values the record holds: given up, nothing written past it.
+    usb();
+    stais.cposicion_datos_msg6 = 0;
+    std::vector<std::string> fixed;
+    for (const std::string& part : msg6_sentences(4)) {
+        std::string body = part.substr(1, part.find('*') - 1);
+        body.replace(body.find(",A,") + 3, 10, std::string(30, body[body.find(",A,") + 3]));
+        fixed.push_back(codec::build_sentence('!', body));
+    }
+    burst(fixed[0] + fixed[1] + fixed[2] + fixed[3]);
+    EXPECT_EQ("Error detectado\r\n", usb());
+    EXPECT_LE(stais.cposicion_datos_msg6, 90);
+}
+
+TEST_F(AisTrafficTest, ShipsInTheRectangle) {
+    configuracion_ais.cenable_shipras = 1;
+    configuracion_ais.llongitud_shipras[0] = 1400000;
+    configuracion_ais.llongitud_shipras[1] = 1200000;
+    configuracion_ais.llatitud_shipras[0] = 24800000;
+    configuracion_ais.llatitud_shipras[1] = 24900000;
+    const struct {
+        const char* description;
+        unsigned type;
+        int64_t lat, lon;
+        bool inside;
+    } cases[] = {
+        {"class A inside", 1, 24845000, 1300000, true},
+        {"class A west of it", 3, 24845000, -1300000, false},
+        {"on the corner", 2, 24900000, 1200000, true},
+        {"just north", 1, 24900001, 1300000, false},
+        {"class B inside", 18, 24850000, 1250000, true},
+        {"class B south", 18, 24799999, 1250000, false},
+        {"position not available", 1, 91 * 600000, 181 * 600000, false},
+    };
+    uint32_t mmsi = 200000000;
+    for (const auto& c : cases) {
+        shipras.ispeed_detectada = 0;
+        shipras.cnew_msg12 = 0;
+        burst(ais(ship(c.type, ++mmsi, c.lat, c.lon), false));
+        EXPECT_EQ(c.inside ? 123 : 0, shipras.ispeed_detectada) << c.description;
+        EXPECT_EQ(c.inside, shipras.cnew_msg12 == 1) << c.description;
+        if (c.inside) {
+            EXPECT_EQ(mmsi, shipras.lmmsi_detectado) << c.description;
+            EXPECT_EQ(2705, shipras.irumbo_detectado) << c.description;
+        }
+    }
+    configuracion_ais.cenable_shipras = 0;
+    stais.cextraigo = 1;
+    usb();
+    burst(ais(ship(1, 300000000, 24845000, 1300000), false));
+    EXPECT_EQ("", usb());
+    EXPECT_NE(300000000u, shipras.lmmsi_detectado);
+}
+
+TEST_F(AisTrafficTest, OneWarningPerShipThatEnters) {
+    configuracion_ais.cenable_shipras = 1;
+    configuracion_ais.llongitud_shipras[0] = 1200000;
+    configuracion_ais.llongitud_shipras[1] = 1400000;
+    configuracion_ais.llatitud_shipras[0] = 24800000;
+    configuracion_ais.llatitud_shipras[1] = 24900000;
+    const std::string inside = ais(ship(1, 235040000, 24845000, 1300000), false);
+    const std::string outside = ais(ship(1, 235040000, 24845000, 1500000), false);
+    burst(inside);
+    EXPECT_EQ(1, shipras.cnew_msg12);
+    EXPECT_EQ(235040000u, shipras.lmmsi_detectado);
+    shipras.cnew_msg12 = 0;  // the warning went out
+    burst(inside);
+    EXPECT_EQ(0, shipras.cnew_msg12) << "still inside: no second warning";
+    burst(outside);
+    burst(inside);
+    EXPECT_EQ(1, shipras.cnew_msg12) << "back in after leaving";
+    // A second ship while the first warning waits is warned after it.
+    const std::string other = ais(ship(1, 244000001, 24845000, 1300000), false);
+    burst(other);
+    EXPECT_EQ(235040000u, shipras.lmmsi_detectado);
+    shipras.cnew_msg12 = 0;
+    burst(other);
+    EXPECT_EQ(1, shipras.cnew_msg12);
+    EXPECT_EQ(244000001u, shipras.lmmsi_detectado);
+}
+
+}  // namespace
