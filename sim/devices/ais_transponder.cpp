@@ -39,6 +39,7 @@ bool to_unsigned(const std::string& text, unsigned long* value) {
 AisTransponder::AisTransponder(const Wiring& wiring) : wiring_(wiring) {}
 
 AisTransponder::~AisTransponder() {
+    *alive_ = false;
     host::remove_output_listener(power_listener_);
     ++generation_;
     if (attached_) {
@@ -79,7 +80,9 @@ void AisTransponder::follow_power() {
     host::schedule_in(kBootTime, [this, generation] {
         if (generation == generation_) {
             booted_ = true;
+            seconds_to_own_report_ = settings_.msg21_period_s;
             schedule_pc_traffic();
+            schedule_second();
         }
     });
 }
@@ -206,6 +209,13 @@ void AisTransponder::answer_psmt(const std::vector<std::string>& fields) {
     }
     const std::string& command = fields[5];
     if (starts_with(command, "gpsfilt")) {
+        // The filter's value selects the sentences forwarded; 0 none at all.
+        unsigned long filter = 0;
+        if (command.size() < 9 || command[7] != ' ' || !to_unsigned(command.substr(8), &filter)) {
+            nak("PS", "MT", "Command malformed");
+            return;
+        }
+        settings_.gps_output = filter != 0;
         reply({"PSMT,0," + command + ",0"});
         return;
     }
@@ -414,6 +424,16 @@ std::vector<std::pair<std::string, std::string>> entries(const Settings& s, cons
             {"scheme", text_of(s.scheme)},
             {"message_index", text_of(s.message_index)},
             {"mcr_configured", s.mcr_configured ? "1" : "0"},
+            {"gps_output", s.gps_output ? "1" : "0"},
+            {"gps_latitude", transponder_text::position(s.latitude, true)},
+            {"gps_longitude", transponder_text::position(s.longitude, false)},
+            {"gps_utc_start", transponder_text::utc(s.utc_start)},
+            {"gps_fix", s.gps_fix ? "1" : "0"},
+            {"gps_satellites", text_of(s.satellites)},
+            {"gps_hdop", text_of(s.hdop)},
+            {"msg21_period_s", text_of(s.msg21_period_s)},
+            {"position_accuracy", s.position_accuracy ? "1" : "0"},
+            {"virtual_aton", s.virtual_aton ? "1" : "0"},
             {"silent", f.silent ? "1" : "0"},
             {"bad_checksums", f.bad_checksums ? "1" : "0"},
             {"nak_all", f.nak_all ? "1" : "0"},
@@ -455,6 +475,26 @@ bool apply_entry(Settings& s, Faults& f, const std::string& name, const std::str
         return parse_number(v, &s.message_index);
     if (name == "mcr_configured")
         return parse_flag(v, &s.mcr_configured);
+    if (name == "gps_output")
+        return parse_flag(v, &s.gps_output);
+    if (name == "gps_latitude")
+        return transponder_text::parse_position(v, true, &s.latitude);
+    if (name == "gps_longitude")
+        return transponder_text::parse_position(v, false, &s.longitude);
+    if (name == "gps_utc_start")
+        return transponder_text::parse_utc(v, &s.utc_start);
+    if (name == "gps_fix")
+        return parse_flag(v, &s.gps_fix);
+    if (name == "gps_satellites")
+        return parse_number(v, &s.satellites) && s.satellites <= 24;
+    if (name == "gps_hdop")
+        return parse_number(v, &s.hdop) && s.hdop >= 0.0 && s.hdop < 100.0;
+    if (name == "msg21_period_s")
+        return parse_number(v, &s.msg21_period_s);
+    if (name == "position_accuracy")
+        return parse_flag(v, &s.position_accuracy);
+    if (name == "virtual_aton")
+        return parse_flag(v, &s.virtual_aton);
     if (name == "silent")
         return parse_flag(v, &f.silent);
     if (name == "bad_checksums")
@@ -494,8 +534,10 @@ bool AisTransponder::load(const std::string& file, std::string* error) {
             return false;
         }
     }
-    if (settings.mmsi == 0 || settings.mmsi > 999999999 || settings.scheme > 1) {
-        *error = file + ": mmsi must be 1..999999999 and scheme 0 or 1";
+    if (settings.mmsi == 0 || settings.mmsi > 999999999 || settings.scheme > 1 ||
+        settings.aton_type > 31 || settings.aton_status > 255) {
+        *error = file + ": mmsi must be 1..999999999, scheme 0 or 1, aton_type 0..31 and " +
+                 "aton_status 0..255";
         return false;
     }
     settings_ = settings;
@@ -507,7 +549,8 @@ bool AisTransponder::save(const std::string& file, std::string* error) const {
     std::ofstream out(file, std::ios::trunc);
     out << "# AIS AtoN transponder on the AIS channel: identity, settings and faults\n"
         << "# (periods in seconds, 0 = message not configured; scheme 0 RATDMA, 1 FATDMA;\n"
-        << "# flags 0 or 1)\n";
+        << "# flags 0 or 1). Its GPS: position as ddmm.mmmmm N / dddmm.mmmmm W, the UTC\n"
+        << "# when the simulation starts, fix, satellites in use and HDOP.\n";
     for (const auto& entry : entries(settings_, faults_)) {
         out << entry.first << " " << entry.second << "\n";
     }

@@ -6,19 +6,34 @@
 // own state; it accepts broadcast requests (!AIMEB), checks their fragments
 // and, when the transmission would end, reports the whole message it sent as
 // !AIVDO. Replies come after a short processing delay, whole sentences at
-// the line rate. Its power comes through a board output (the link's reset
-// relay): while that output cuts the supply it is dead, and it comes back a
-// boot time later from its settings. It talks only through the UART bytes
-// and reads only the output pin's level.
+// the line rate. Unasked, it forwards its GPS receiver's sentences once a
+// second while the station has that output on (gpsfilt), reports its own
+// AtoN report (message 21) as !AIVDO on its period, and passes on as !AIVDM
+// what it hears from other stations: ships, other AtoN and addressed binary
+// messages a scenario puts on the air, or a replayed recording. Its power comes through a board
+// output (the link's reset relay): while that output cuts the supply it is dead, and it comes back
+// a boot time later from its settings. It talks only through the UART bytes and reads only the
+// output pin's level.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/machine.h"
 
 namespace sim {
+
+// The state file's texts of the GPS position ("4321.50000 N", "00823.50000 W",
+// from hundred-thousandths of a minute) and UTC ("2025-05-20T10:00:00").
+namespace transponder_text {
+std::string position(int64_t value, bool latitude);
+bool parse_position(const std::string& text, bool latitude, int64_t* value);
+std::string utc(int64_t seconds);
+bool parse_utc(const std::string& text, int64_t* seconds);
+}  // namespace transponder_text
 
 class AisTransponder : public host::UartPeer {
   public:
@@ -43,6 +58,21 @@ class AisTransponder : public host::UartPeer {
         // The bit-status source and message-set settings match the station's
         // once it has sent them ($UPMCR).
         bool mcr_configured = false;
+        // Its GPS receiver: the sentences forwarded or not (gpsfilt), where
+        // it is (hundred-thousandths of a minute, north and east positive),
+        // the UTC at virtual time 0 (seconds since 1970), and what it sees.
+        bool gps_output = false;
+        int64_t latitude = 260150000;    // 43 21.50000 N
+        int64_t longitude = -50350000;   // 008 23.50000 W
+        int64_t utc_start = 1747735200;  // 2025-05-20 10:00:00
+        bool gps_fix = true;
+        unsigned satellites = 8;
+        double hdop = 0.9;
+        // Its own AtoN report: period in seconds (0 = none), the position
+        // accuracy flag and the virtual AtoN flag it broadcasts.
+        unsigned msg21_period_s = 180;
+        bool position_accuracy = true;
+        bool virtual_aton = false;
     };
 
     // Faults a scenario can switch on.
@@ -76,6 +106,55 @@ class AisTransponder : public host::UartPeer {
     // Connects it to its UART and starts following its supply.
     void attach();
 
+    // ---- What it hears on the air (scenario-facing) ----------------------------
+    // Positions in degrees, north and east positive; times are virtual times.
+    struct Ship {
+        uint32_t mmsi = 0;
+        char ais_class = 'A';  // 'A' reports with message 1, 'B' with message 18
+        double latitude = 0;
+        double longitude = 0;
+        double course_deg = 0;
+        double speed_knots = 0;
+        host::Micros every = 10 * host::kSecond;
+        host::Micros until = 0;  // stops reporting then; 0 = never
+    };
+    // The ship sails its straight track from its position now, reporting now
+    // and at every interval; false with a reason for a report that cannot be
+    // encoded.
+    bool add_ship(const Ship& ship, std::string* error);
+
+    struct AtonStation {
+        uint32_t mmsi = 0;
+        std::string name;
+        unsigned aton_type = 1;
+        double latitude = 0;
+        double longitude = 0;
+        unsigned status = 0;  // AtoN status bits as broadcast
+        bool virtual_aton = false;
+        host::Micros every = 180 * host::kSecond;
+        host::Micros until = 0;
+    };
+    bool add_aton_station(const AtonStation& station, std::string* error);
+
+    struct AddressedBinary {
+        uint32_t from = 0;
+        uint32_t to = 0;  // 0 = this transponder's MMSI
+        unsigned dac = 0;
+        unsigned fi = 0;
+        std::vector<uint8_t> data;
+    };
+    // Heard now: as many !AIVDM fragments as it takes, in one burst.
+    bool receive_msg6(const AddressedBinary& message, std::string* error);
+
+    // Plays a file of recorded sentences from now, at their original pace.
+    // Each line is either a sentence, sent a second after the line before
+    // it, or "<seconds> <sentence>", sent at that time counted from the first
+    // timed line's (offsets from 0 and absolute times such as Unix seconds
+    // both work). Fragments after the first of a multi-sentence message go
+    // with the fragment before them; blank lines and '#' comments are skipped.
+    // False with "<file>:<line>: <what>" for a line it cannot read.
+    bool replay(const std::string& file, std::string* error);
+
     // ---- State file and scenario-facing ----------------------------------------
     // Reads the settings and faults; false with a message naming the line for
     // an unknown name or a bad value (nothing is changed then). A missing file
@@ -91,6 +170,8 @@ class AisTransponder : public host::UartPeer {
     const std::vector<std::string>& received() const { return received_; }
     // Every !AIVDO sentence reported, in order.
     const std::vector<std::string>& reported() const { return reported_; }
+    // UTC seconds since 1970 at virtual time `when`, as its GPS gives it.
+    int64_t utc_at(host::Micros when) const;
 
     void on_byte_from_station(uint8_t byte) override;
 
@@ -107,6 +188,18 @@ class AisTransponder : public host::UartPeer {
     void nak(const std::string& talker, const std::string& formatter, const std::string& reason);
     void schedule_pc_traffic();
     std::string aar_body(unsigned message, unsigned period_s) const;
+    void schedule_second();
+    void send_gps();
+    void report_own_aton();
+    // Sends unasked sentences while it is on and not silenced.
+    void send_unasked(const std::string& burst);
+    void schedule_ship(const Ship& ship, host::Micros start, host::Micros when, unsigned report);
+    void schedule_aton(const AtonStation& station, host::Micros when, unsigned report);
+    void schedule_replay(std::shared_ptr<std::vector<std::pair<host::Micros, std::string>>> lines,
+                         size_t next, host::Micros start);
+    // Runs `action` at `when` unless the model has gone by then: what the
+    // air brings does not depend on its power.
+    void on_air_at(host::Micros when, std::function<void()> action);
 
     Wiring wiring_;
     Settings settings_;
@@ -123,6 +216,9 @@ class AisTransponder : public host::UartPeer {
     std::vector<std::string> received_;
     std::vector<std::string> reported_;
     unsigned vdo_sequence_ = 0;
+    unsigned seconds_to_own_report_ = 0;
+    unsigned vdm_sequence_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace sim

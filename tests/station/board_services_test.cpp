@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "declaraciones.h"
+#include "devices/ais_transponder.h"
 #include "devices/analog_inputs.h"
 #include "codec/config_image.h"
 #include "devices/eeprom_24xx64.h"
@@ -157,6 +158,7 @@ TEST_F(BoardServicesTest, DateBeforeTwentyTwentyThreeIsResetAtStartUp) {
 
 TEST_F(BoardServicesTest, StatusEveryMinuteFromTheClockJustAfterItsMinuteChanges) {
     devices().clock->set_time({24, 3, 5, 2, 14, 7, 30});
+    devices().transponder->settings().gps_fix = false;  // no GPS time to set the clock
     host::power_on();
     std::string output = run(5 * kSecond);
     EXPECT_EQ(5, ktr09.cdia_utc) << "read at start-up";
