@@ -5,36 +5,16 @@
 #include <sstream>
 #include <utility>
 
-#include "devices/analog_inputs.h"
-#include "devices/eeprom_24xx64.h"
-#include "devices/mcp7940.h"
-#include "devices/weather_station.h"
+#include "devices/device.h"
 #include "host/machine.h"
 #include "options.h"
 #include "station.h"
 
 namespace sim {
 
-const std::array<const char*, WeatherChange::kFieldCount> WeatherChange::kFieldNames = {
-    "wind_knots",        "wind_true_deg",    "wind_magnetic_deg", "pressure_bar",
-    "air_temperature_c", "humidity_percent", "dew_point_c",
-};
-
 namespace {
 
 using Json = nlohmann::json;
-
-// The Reading members in the order of WeatherChange::kFieldNames.
-constexpr double WeatherStation::Reading::*kReadingFields[WeatherChange::kFieldCount] = {
-    &WeatherStation::Reading::wind_knots,        &WeatherStation::Reading::wind_true_deg,
-    &WeatherStation::Reading::wind_magnetic_deg, &WeatherStation::Reading::pressure_bar,
-    &WeatherStation::Reading::air_temperature_c, &WeatherStation::Reading::humidity_percent,
-    &WeatherStation::Reading::dew_point_c,
-};
-
-constexpr const char* kStepKeys =
-    "usb, battery_volts, input_volts, weather, weather_silent, weather_bad_checksums, "
-    "clock_fault, eeprom_silent, input_level";
 
 // A parse fault: where it is and what was expected.
 class Fault {
@@ -59,136 +39,77 @@ std::string in_quotes(std::string_view key) {
     return "\"" + std::string(key) + "\"";
 }
 
-bool read_volts(const Json& value, double* volts) {
-    if (!value.is_number() || value.get<double>() < 0.0) {
-        return false;
+// Every stimulus key: the station's own, then those of the devices.
+std::string step_keys() {
+    std::string keys = "usb, input_level";
+    for (const DeviceType& type : device_types()) {
+        for (const char* key : type.scenario_keys) {
+            keys += std::string(", ") + key;
+        }
     }
-    *volts = value.get<double>();
-    return true;
+    return keys;
 }
 
-bool read_bool(const Json& value, bool* out) {
-    if (!value.is_boolean()) {
-        return false;
+bool parse_input_level(const std::string& at_key, const Json& value, ScenarioStep* out,
+                       const Fault& fault) {
+    if (!value.is_object()) {
+        return fault(at_key + "expected {\"pin\": P, \"level\": L}, got " + shown(value));
     }
-    *out = value.get<bool>();
+    for (const auto& item : value.items()) {
+        if (item.key() != "pin" && item.key() != "level") {
+            return fault(at_key + "unknown key " + in_quotes(item.key()) +
+                         " (expected pin, level)");
+        }
+    }
+    if (!value.contains("pin") || !value["pin"].is_number_integer() ||
+        value["pin"].get<int64_t>() < 0 || value["pin"].get<int64_t>() >= host::kPinCount) {
+        return fault(at_key + "\"pin\": expected a pin number 0.." +
+                     std::to_string(host::kPinCount - 1) + ", got " +
+                     (value.contains("pin") ? shown(value["pin"]) : std::string("nothing")));
+    }
+    if (!value.contains("level") || !value["level"].is_number_integer() ||
+        value["level"].get<int64_t>() < -1 || value["level"].get<int64_t>() > 1) {
+        return fault(at_key + "\"level\": expected 0, 1 or -1 (not driven), got " +
+                     (value.contains("level") ? shown(value["level"]) : std::string("nothing")));
+    }
+    const auto pin = static_cast<uint32_t>(value["pin"].get<int64_t>());
+    const auto level = static_cast<int>(value["level"].get<int64_t>());
+    out->act = [pin, level](Device*) { host::set_input_level(pin, level); };
     return true;
 }
 
 // One stimulus key of a step; `where` is the step's name for messages.
 bool parse_action(const std::string& where, const std::string& key, const Json& value,
-                  ScenarioAction* action, const Fault& fault) {
+                  ScenarioStep* out, const Fault& fault) {
     const std::string at_key = where + ": " + in_quotes(key) + ": ";
+    out->key = key;
     if (key == "usb") {
         if (!value.is_string()) {
             return fault(at_key + "expected the text to send, got " + shown(value));
         }
-        *action = UsbText{value.get<std::string>()};
-        return true;
-    }
-    if (key == "battery_volts") {
-        BatteryVolts battery{};
-        if (!read_volts(value, &battery.volts)) {
-            return fault(at_key + "expected volts (a number, at least 0), got " + shown(value));
-        }
-        *action = battery;
-        return true;
-    }
-    if (key == "input_volts") {
-        InputVolts inputs{};
-        if (!value.is_array() || value.size() != 2 || !read_volts(value[0], &inputs.volts[0]) ||
-            !read_volts(value[1], &inputs.volts[1])) {
-            return fault(at_key +
-                         "expected [input 1 volts, input 2 volts] (numbers, at least 0), got " +
-                         shown(value));
-        }
-        *action = inputs;
-        return true;
-    }
-    if (key == "weather") {
-        if (!value.is_object() || value.empty()) {
-            return fault(at_key + "expected an object of reading fields, got " + shown(value));
-        }
-        WeatherChange change;
-        for (const auto& [field, number] : value.items()) {
-            size_t index = 0;
-            while (index < WeatherChange::kFieldCount &&
-                   field != WeatherChange::kFieldNames[index]) {
-                ++index;
-            }
-            if (index == WeatherChange::kFieldCount) {
-                std::string names;
-                for (const char* name : WeatherChange::kFieldNames) {
-                    names += names.empty() ? name : std::string(", ") + name;
-                }
-                return fault(at_key + "unknown field " + in_quotes(field) + " (expected " + names +
-                             ")");
-            }
-            if (!number.is_number()) {
-                return fault(at_key + in_quotes(field) + ": expected a number, got " +
-                             shown(number));
-            }
-            change.fields[index] = number.get<double>();
-        }
-        *action = change;
-        return true;
-    }
-    if (key == "weather_silent" || key == "weather_bad_checksums" || key == "eeprom_silent") {
-        bool on = false;
-        if (!read_bool(value, &on)) {
-            return fault(at_key + "expected true or false, got " + shown(value));
-        }
-        if (key == "weather_silent") {
-            *action = WeatherSilent{on};
-        } else if (key == "weather_bad_checksums") {
-            *action = WeatherBadChecksums{on};
-        } else {
-            *action = EepromSilent{on};
-        }
-        return true;
-    }
-    if (key == "clock_fault") {
-        const std::string name = value.is_string() ? value.get<std::string>() : std::string();
-        if (name == "none") {
-            *action = ClockFault{ClockFault::Kind::none};
-        } else if (name == "no_answer") {
-            *action = ClockFault{ClockFault::Kind::no_answer};
-        } else if (name == "stopped") {
-            *action = ClockFault{ClockFault::Kind::stopped};
-        } else {
-            return fault(at_key + "expected \"no_answer\", \"stopped\" or \"none\", got " +
-                         shown(value));
-        }
+        out->act = [text = value.get<std::string>()](Device*) { host::usb_send(text); };
         return true;
     }
     if (key == "input_level") {
-        if (!value.is_object()) {
-            return fault(at_key + "expected {\"pin\": P, \"level\": L}, got " + shown(value));
-        }
-        for (const auto& item : value.items()) {
-            if (item.key() != "pin" && item.key() != "level") {
-                return fault(at_key + "unknown key " + in_quotes(item.key()) +
-                             " (expected pin, level)");
+        return parse_input_level(at_key, value, out, fault);
+    }
+    for (const DeviceType& type : device_types()) {
+        for (const char* device_key : type.scenario_keys) {
+            if (key != device_key) {
+                continue;
             }
+            DeviceStep step;
+            std::string expected;
+            if (!type.parse_step(key, value, &step, &expected)) {
+                return fault(at_key + "expected " + expected + ", got " + shown(value));
+            }
+            out->device = type.name;
+            out->act = [step](Device* device) { step(*device); };
+            return true;
         }
-        if (!value.contains("pin") || !value["pin"].is_number_integer() ||
-            value["pin"].get<int64_t>() < 0 || value["pin"].get<int64_t>() >= host::kPinCount) {
-            return fault(at_key + "\"pin\": expected a pin number 0.." +
-                         std::to_string(host::kPinCount - 1) + ", got " +
-                         (value.contains("pin") ? shown(value["pin"]) : std::string("nothing")));
-        }
-        if (!value.contains("level") || !value["level"].is_number_integer() ||
-            value["level"].get<int64_t>() < -1 || value["level"].get<int64_t>() > 1) {
-            return fault(
-                at_key + "\"level\": expected 0, 1 or -1 (not driven), got " +
-                (value.contains("level") ? shown(value["level"]) : std::string("nothing")));
-        }
-        *action = InputLevel{static_cast<uint32_t>(value["pin"].get<int64_t>()),
-                             static_cast<int>(value["level"].get<int64_t>())};
-        return true;
     }
     return fault(where + ": unknown key " + in_quotes(key) + " (expected at and one of " +
-                 kStepKeys + ")");
+                 step_keys() + ")");
 }
 
 bool parse_step(size_t number, const Json& step, ScenarioStep* out, const Fault& fault) {
@@ -226,9 +147,9 @@ bool parse_step(size_t number, const Json& step, ScenarioStep* out, const Fault&
         stimulus_key = item.key();
     }
     if (stimulus == nullptr) {
-        return fault(at_where + ": no stimulus (expected one of " + kStepKeys + ")");
+        return fault(at_where + ": no stimulus (expected one of " + step_keys() + ")");
     }
-    return parse_action(at_where, stimulus_key, *stimulus, &out->action, fault);
+    return parse_action(at_where, stimulus_key, *stimulus, out, fault);
 }
 
 }  // namespace
@@ -280,7 +201,7 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
                 return std::nullopt;
             }
             for (size_t index = 0; index < value.size(); ++index) {
-                ScenarioStep step{0, UsbText{}};
+                ScenarioStep step{};
                 if (!parse_step(index + 1, value[index], &step, fault)) {
                     return std::nullopt;
                 }
@@ -331,61 +252,19 @@ std::optional<Scenario> load_scenario(const std::string& file, std::string* erro
     return scenario;
 }
 
-namespace {
-
-// What one step does to the station's surroundings when its time comes.
-struct Stimulus {
-    StationDevices devices;
-
-    void operator()(const UsbText& usb) const { host::usb_send(usb.text); }
-    void operator()(const BatteryVolts& battery) const {
-        devices.analog->set_battery_volts(battery.volts);
-    }
-    void operator()(const InputVolts& inputs) const {
-        devices.analog->set_input_volts(1, inputs.volts[0]);
-        devices.analog->set_input_volts(2, inputs.volts[1]);
-    }
-    void operator()(const WeatherChange& change) const {
-        WeatherStation::Profile profile = devices.weather->profile();
-        for (size_t index = 0; index < WeatherChange::kFieldCount; ++index) {
-            if (change.fields[index]) {
-                profile.steady.*kReadingFields[index] = *change.fields[index];
-            }
-        }
-        devices.weather->set_profile(profile);
-    }
-    void operator()(const WeatherSilent& silent) const {
-        devices.weather->set_silent(silent.silent);
-    }
-    void operator()(const WeatherBadChecksums& bad) const {
-        devices.weather->set_bad_checksums(bad.bad);
-    }
-    void operator()(const ClockFault& fault) const {
-        devices.clock->set_silent(fault.kind == ClockFault::Kind::no_answer);
-        devices.clock->set_crystal_failed(fault.kind == ClockFault::Kind::stopped);
-    }
-    void operator()(const EepromSilent& silent) const { devices.eeprom->set_silent(silent.silent); }
-    void operator()(const InputLevel& input) const {
-        host::set_input_level(input.pin, input.level);
-    }
-};
-
-}  // namespace
-
 bool apply_scenario(const Scenario& scenario, std::string* error) {
-    const StationDevices devices = station_devices();
-    if (devices.clock == nullptr || devices.eeprom == nullptr || devices.analog == nullptr ||
-        devices.weather == nullptr) {
-        if (error != nullptr) {
-            *error = "the station's devices are not attached";
+    for (const ScenarioStep& step : scenario.steps) {
+        if (!step.device.empty() && station_device(step.device) == nullptr) {
+            if (error != nullptr) {
+                *error = "the station's devices are not attached";
+            }
+            return false;
         }
-        return false;
     }
     const host::Micros start = host::now();
     for (const ScenarioStep& step : scenario.steps) {
-        host::schedule_at(start + step.at, [devices, action = step.action] {
-            std::visit(Stimulus{devices}, action);
-        });
+        Device* device = step.device.empty() ? nullptr : station_device(step.device);
+        host::schedule_at(start + step.at, [device, act = step.act] { act(device); });
     }
     return true;
 }

@@ -9,73 +9,31 @@
 //     {"at": "5s", "usb": "DIP\r"}, {"at": "2m", "battery_volts": 11.0}, ...]}
 //
 // Each step has "at" (a duration from the start of the run) and exactly one
-// stimulus key; the kinds are the structs of ScenarioAction below.
+// stimulus key.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace sim {
 
-// "usb": text a terminal sends to the USB port (dropped while the station
-// has the port closed).
-struct UsbText {
-    std::string text;
-};
-// "battery_volts": volts at the battery terminals.
-struct BatteryVolts {
-    double volts;
-};
-// "input_volts": [input 1, input 2] volts at the analog input terminals.
-struct InputVolts {
-    double volts[2];
-};
-// "weather": what the weather station measures from then on; fields not
-// given keep the value they have when the step runs. Field names are those
-// of WeatherStation::Reading.
-struct WeatherChange {
-    static constexpr size_t kFieldCount = 7;
-    static const std::array<const char*, kFieldCount> kFieldNames;
-    std::array<std::optional<double>, kFieldCount> fields;
-};
-// "weather_silent": the weather station's transmitter dead (true) or back.
-struct WeatherSilent {
-    bool silent;
-};
-// "weather_bad_checksums": every sentence with a wrong checksum, or not.
-struct WeatherBadChecksums {
-    bool bad;
-};
-// "clock_fault": "no_answer" (the clock acknowledges nothing on the bus),
-// "stopped" (its crystal does not oscillate: time stands still whatever the
-// station writes) or "none" (both cleared).
-struct ClockFault {
-    enum class Kind { none, no_answer, stopped };
-    Kind kind;
-};
-// "eeprom_silent": the configuration EEPROM acknowledges nothing (true) or
-// answers again.
-struct EepromSilent {
-    bool silent;
-};
-// "input_level": {"pin": P, "level": L}: what an outside circuit drives on
-// an input pin, 0, 1 or -1 for nothing.
-struct InputLevel {
-    uint32_t pin;
-    int level;
-};
+class Device;
 
-using ScenarioAction = std::variant<UsbText, BatteryVolts, InputVolts, WeatherChange, WeatherSilent,
-                                    WeatherBadChecksums, ClockFault, EepromSilent, InputLevel>;
-
+// A step at its time: "usb" (text a terminal sends to the USB port, dropped
+// while the station has the port closed) and "input_level" ({"pin": P,
+// "level": L}: what an outside circuit drives on an input pin, 0, 1 or -1 for
+// nothing) are the station's own; every other key belongs to the device
+// model that registered it (devices/registry.cpp), which parses and applies
+// it.
 struct ScenarioStep {
-    uint64_t at;  // microseconds from the start of the run
-    ScenarioAction action;
+    uint64_t at;         // microseconds from the start of the run
+    std::string key;     // its stimulus key
+    std::string device;  // the device it acts on; empty for the station's own keys
+    std::function<void(Device*)> act;
 };
 
 struct Scenario {

@@ -8,6 +8,8 @@
 
 namespace sim {
 
+class Device;
+
 class Mcp7940;
 class Eeprom24xx64;
 class AnalogInputs;
@@ -33,5 +35,7 @@ struct StationDevices {
     AisTransponder* transponder;  // on the AIS channel
 };
 StationDevices station_devices();
+// An attached device by its registered name (null when there is none).
+Device* station_device(const std::string& name);
 
 }  // namespace sim

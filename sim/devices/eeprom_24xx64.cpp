@@ -1,6 +1,9 @@
 #include "devices/eeprom_24xx64.h"
 
+#include "codec/config_image.h"
+#include "devices/device.h"
 #include "devices/state_file.h"
+#include "host/machine.h"
 
 namespace sim {
 
@@ -55,6 +58,57 @@ void Eeprom24xx64::end_write(uint32_t first_register, size_t data_bytes) {
     writes_.push_back({static_cast<uint16_t>(first_register), data_bytes, host::now()});
     busy_until_ = host::now() + kWriteCycle;
     save();
+}
+
+}  // namespace sim
+
+// ---- In the simulated station -----------------------------------------------
+// The configuration EEPROM in the simulated station: its image file, the
+// standard configuration for a new state directory, and its scenario key.
+namespace sim {
+namespace {
+
+class EepromDevice : public ModelDevice<Eeprom24xx64> {
+  public:
+    EepromDevice(std::unique_ptr<Eeprom24xx64> model, bool fresh)
+        : ModelDevice(std::move(model)), fresh_(fresh) {}
+    std::string write_new_state() override {
+        if (fresh_) {
+            model().load(codec::encode_image(codec::default_station_config()));
+        }
+        return {};
+    }
+    void attach() override { host::attach_i2c_device(Eeprom24xx64::kAddress, &model()); }
+
+  private:
+    bool fresh_;
+};
+
+std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
+    const bool fresh = !std::filesystem::exists(file);
+    auto model = std::make_unique<Eeprom24xx64>(file.string());
+    if (!model->load_error().empty()) {
+        *error = model->load_error();
+        return nullptr;
+    }
+    return std::make_unique<EepromDevice>(std::move(model), fresh);
+}
+
+// "eeprom_silent": the EEPROM acknowledges nothing (true) or answers again.
+bool parse_step(const std::string&, const nlohmann::json& value, DeviceStep* step,
+                std::string* expected) {
+    bool silent = false;
+    if (!step_bool(value, &silent, expected)) {
+        return false;
+    }
+    *step = [silent](Device& device) { model_of<Eeprom24xx64>(device).set_silent(silent); };
+    return true;
+}
+
+}  // namespace
+
+DeviceType eeprom_device_type() {
+    return {"eeprom", "eeprom_24xx64.bin", {"eeprom_silent"}, &load, &parse_step};
 }
 
 }  // namespace sim

@@ -4,7 +4,9 @@
 #include <iterator>
 #include <vector>
 
+#include "devices/device.h"
 #include "devices/state_file.h"
+#include "host/machine.h"
 
 namespace sim {
 namespace {
@@ -280,6 +282,52 @@ void Mcp7940::save() {
     }
     catch_up();
     write_state_file(file_, std::string(std::begin(regs_), std::end(regs_)));
+}
+
+}  // namespace sim
+
+// ---- In the simulated station -----------------------------------------------
+// The real-time clock in the simulated station: its register file and its
+// scenario key.
+namespace sim {
+namespace {
+
+class ClockDevice : public ModelDevice<Mcp7940> {
+  public:
+    using ModelDevice::ModelDevice;
+    void attach() override { host::attach_i2c_device(Mcp7940::kAddress, &model()); }
+};
+
+std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
+    auto model = std::make_unique<Mcp7940>(file.string());
+    if (!model->load_error().empty()) {
+        *error = model->load_error();
+        return nullptr;
+    }
+    return std::make_unique<ClockDevice>(std::move(model));
+}
+
+// "clock_fault": "no_answer" (nothing acknowledged on the bus), "stopped"
+// (the crystal does not oscillate) or "none".
+bool parse_step(const std::string&, const nlohmann::json& value, DeviceStep* step,
+                std::string* expected) {
+    const std::string name = value.is_string() ? value.get<std::string>() : std::string();
+    if (name != "none" && name != "no_answer" && name != "stopped") {
+        *expected = "\"no_answer\", \"stopped\" or \"none\"";
+        return false;
+    }
+    *step = [name](Device& device) {
+        Mcp7940& clock = model_of<Mcp7940>(device);
+        clock.set_silent(name == "no_answer");
+        clock.set_crystal_failed(name == "stopped");
+    };
+    return true;
+}
+
+}  // namespace
+
+DeviceType mcp7940_device_type() {
+    return {"clock", "rtc_mcp7940.bin", {"clock_fault"}, &load, &parse_step};
 }
 
 }  // namespace sim

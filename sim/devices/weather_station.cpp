@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 #include <utility>
 
 #include "codec/nmea.h"
+#include "devices/device.h"
 #include "devices/state_file.h"
 
 namespace sim {
@@ -361,6 +363,119 @@ void WeatherStation::take_command(const std::string& body) {
     } else if (known_sentence(fields[2])) {
         enable(fields[2], on ? interval : 0);
     }
+}
+
+}  // namespace sim
+
+// ---- In the simulated station -----------------------------------------------
+// The weather station in the simulated station: on sensor channel 1
+// (Serial3, RS232 at 4800 baud as the standard configuration has it),
+// powered through the relay of output 1 (pin 33, normally open: active cuts
+// the supply); its weather file and the scenario keys that change it.
+namespace sim {
+namespace {
+
+class WeatherDevice : public ModelDevice<WeatherStation> {
+  public:
+    WeatherDevice(std::unique_ptr<WeatherStation> model, std::string file, bool fresh)
+        : ModelDevice(std::move(model)), file_(std::move(file)), fresh_(fresh) {}
+    std::string write_new_state() override {
+        if (fresh_) {
+            model().save(file_);
+        }
+        return {};
+    }
+    void attach() override { model().attach(); }
+
+  private:
+    std::string file_;
+    bool fresh_;
+};
+
+std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
+    auto model = std::make_unique<WeatherStation>(WeatherStation::Wiring{3, 4800, 33, 1});
+    const StateRead read = model->load(file.string(), error);
+    if (read == StateRead::failed) {
+        return nullptr;
+    }
+    return std::make_unique<WeatherDevice>(std::move(model), file.string(),
+                                           read == StateRead::missing);
+}
+
+// The reading fields a "weather" step may change.
+struct ReadingField {
+    const char* name;
+    double WeatherStation::Reading::*field;
+};
+constexpr ReadingField kReadingFields[] = {
+    {"wind_knots", &WeatherStation::Reading::wind_knots},
+    {"wind_true_deg", &WeatherStation::Reading::wind_true_deg},
+    {"wind_magnetic_deg", &WeatherStation::Reading::wind_magnetic_deg},
+    {"pressure_bar", &WeatherStation::Reading::pressure_bar},
+    {"air_temperature_c", &WeatherStation::Reading::air_temperature_c},
+    {"humidity_percent", &WeatherStation::Reading::humidity_percent},
+    {"dew_point_c", &WeatherStation::Reading::dew_point_c},
+};
+
+// "weather": {field: value, ...} measured from then on, the other fields
+// unchanged; "weather_silent" and "weather_bad_checksums": true or false.
+bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep* step,
+                std::string* expected) {
+    if (key == "weather_silent" || key == "weather_bad_checksums") {
+        bool on = false;
+        if (!step_bool(value, &on, expected)) {
+            return false;
+        }
+        const bool silent = key == "weather_silent";
+        *step = [on, silent](Device& device) {
+            WeatherStation& weather = model_of<WeatherStation>(device);
+            silent ? weather.set_silent(on) : weather.set_bad_checksums(on);
+        };
+        return true;
+    }
+    std::string names;
+    for (const ReadingField& field : kReadingFields) {
+        names += names.empty() ? field.name : std::string(", ") + field.name;
+    }
+    if (!value.is_object() || value.empty()) {
+        *expected = "an object of reading fields (" + names + ")";
+        return false;
+    }
+    std::vector<std::pair<double WeatherStation::Reading::*, double>> changes;
+    for (const auto& [name, number] : value.items()) {
+        const ReadingField* found = nullptr;
+        for (const ReadingField& field : kReadingFields) {
+            found = name == field.name ? &field : found;
+        }
+        if (found == nullptr) {
+            *expected = "reading fields (" + names + "); unknown field \"" + name + "\"";
+            return false;
+        }
+        if (!number.is_number()) {
+            *expected = "a number for \"" + name + "\"";
+            return false;
+        }
+        changes.emplace_back(found->field, number.get<double>());
+    }
+    *step = [changes](Device& device) {
+        WeatherStation& weather = model_of<WeatherStation>(device);
+        WeatherStation::Profile profile = weather.profile();
+        for (const auto& [field, number] : changes) {
+            profile.steady.*field = number;
+        }
+        weather.set_profile(profile);
+    };
+    return true;
+}
+
+}  // namespace
+
+DeviceType weather_station_device_type() {
+    return {"weather_station",
+            "weather_station.txt",
+            {"weather", "weather_silent", "weather_bad_checksums"},
+            &load,
+            &parse_step};
 }
 
 }  // namespace sim

@@ -1,0 +1,77 @@
+// The AtoN transponder in the simulated station: on the AIS channel
+// (Serial0, RS232 at 38400 baud), powered through the relay of output 2
+// (pin 32), so that the station's link restart power-cycles it; its settings
+// file and the scenario keys of its faults.
+#include <string>
+
+#include "devices/ais_transponder.h"
+#include "devices/device.h"
+#include "devices/state_file.h"
+
+namespace sim {
+namespace {
+
+class TransponderDevice : public ModelDevice<AisTransponder> {
+  public:
+    TransponderDevice(std::unique_ptr<AisTransponder> model, std::string file, bool fresh)
+        : ModelDevice(std::move(model)), file_(std::move(file)), fresh_(fresh) {}
+    std::string write_new_state() override {
+        std::string error;
+        if (fresh_ && !model().save(file_, &error)) {
+            return error;
+        }
+        return {};
+    }
+    void attach() override { model().attach(); }
+
+  private:
+    std::string file_;
+    bool fresh_;
+};
+
+std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
+    const bool fresh = !std::filesystem::exists(file);
+    auto model = std::make_unique<AisTransponder>(AisTransponder::Wiring{0, 38400, 32, 1});
+    if (*error = check_state_file(file.string()); !error->empty()) {
+        return nullptr;
+    }
+    if (!model->load(file.string(), error)) {
+        return nullptr;
+    }
+    return std::make_unique<TransponderDevice>(std::move(model), file.string(), fresh);
+}
+
+// The faults, each true or false: "transponder_silent",
+// "transponder_bad_checksums", "transponder_nak_all",
+// "transponder_late_replies", "transponder_pc_attached".
+bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep* step,
+                std::string* expected) {
+    bool on = false;
+    if (!step_bool(value, &on, expected)) {
+        return false;
+    }
+    *step = [key, on](Device& device) {
+        AisTransponder::Faults& faults = model_of<AisTransponder>(device).faults();
+        bool AisTransponder::Faults::*const flag =
+            key == "transponder_silent"          ? &AisTransponder::Faults::silent
+            : key == "transponder_bad_checksums" ? &AisTransponder::Faults::bad_checksums
+            : key == "transponder_nak_all"       ? &AisTransponder::Faults::nak_all
+            : key == "transponder_late_replies"  ? &AisTransponder::Faults::late_replies
+                                                 : &AisTransponder::Faults::pc_attached;
+        faults.*flag = on;
+    };
+    return true;
+}
+
+}  // namespace
+
+DeviceType ais_transponder_device_type() {
+    return {"ais_transponder",
+            "ais_transponder.txt",
+            {"transponder_silent", "transponder_bad_checksums", "transponder_nak_all",
+             "transponder_late_replies", "transponder_pc_attached"},
+            &load,
+            &parse_step};
+}
+
+}  // namespace sim

@@ -1,0 +1,68 @@
+// The device models of the simulated station as its set-up and the scenarios
+// see them. Each model registers one DeviceType (devices/registry.cpp): its
+// name, its state file, the scenario keys it understands with their parser,
+// and how it is read from the state directory. The models themselves talk to
+// the firmware only through the machine (bytes, pins, I2C transactions).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace sim {
+
+class Device {
+  public:
+    virtual ~Device() = default;
+    // A new state directory: writes the device's standard state. Called once
+    // every device has read its file, so that a refused start writes nothing.
+    virtual std::string write_new_state() { return {}; }
+    // Connects it to the machine (after host::reset_machine).
+    virtual void attach() = 0;
+};
+
+// A model held as a Device, for the set-up and for scenario steps to reach.
+template <typename Model>
+class ModelDevice : public Device {
+  public:
+    explicit ModelDevice(std::unique_ptr<Model> model) : model_(std::move(model)) {}
+    Model& model() { return *model_; }
+
+  private:
+    std::unique_ptr<Model> model_;
+};
+
+// What a scenario step does to its device when its time comes.
+using DeviceStep = std::function<void(Device&)>;
+
+struct DeviceType {
+    const char* name;
+    const char* state_file;  // in the state directory
+    std::vector<const char*> scenario_keys;
+    // Reads the device's state file, writing nothing; null with a message
+    // that names the file when it cannot be taken whole.
+    std::unique_ptr<Device> (*load)(const std::filesystem::path& state_file, std::string* error);
+    // One of its scenario keys: the step, or false with what was expected.
+    bool (*parse_step)(const std::string& key, const nlohmann::json& value, DeviceStep* step,
+                       std::string* expected);
+};
+
+// Every device of the default station, in the order they are read.
+const std::vector<DeviceType>& device_types();
+
+// The model behind a device of a step, for the step's action.
+template <typename Model>
+Model& model_of(Device& device) {
+    return static_cast<ModelDevice<Model>&>(device).model();
+}
+
+// Scenario values.
+bool step_bool(const nlohmann::json& value, bool* out, std::string* expected);
+bool step_volts(const nlohmann::json& value, double* out);
+
+}  // namespace sim
