@@ -160,16 +160,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> transcript_file(nullptr, &std::fclose);
-    if (!options.transcript.empty()) {
-        transcript_file.reset(std::fopen(options.transcript.c_str(), "w"));
-        if (!transcript_file) {
-            std::fprintf(stderr, "ktr09-sim: cannot write transcript %s: %s\n",
-                         options.transcript.c_str(), std::strerror(errno));
-            return 1;
-        }
-    }
-
     sim::UsbPty pty;
     if (options.usb_pty) {
         std::string error;
@@ -186,16 +176,24 @@ int main(int argc, char** argv) {
     }
 
     host::reset_machine();
-    std::optional<sim::Transcript> transcript;
-    if (transcript_file) {
-        transcript.emplace(transcript_file.get(), sim::transcript_pins(options.transcript_led));
-    }
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
     host::set_input_level(sim::kModePinA, levels.pin20);
     host::set_input_level(sim::kModePinB, levels.pin24);
     if (const std::string error = sim::attach_default_devices(options); !error.empty()) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return 2;
+    }
+    // Opened only once the state is taken: a refused start empties no file.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> transcript_file(nullptr, &std::fclose);
+    std::optional<sim::Transcript> transcript;
+    if (!options.transcript.empty()) {
+        transcript_file.reset(std::fopen(options.transcript.c_str(), "w"));
+        if (!transcript_file) {
+            std::fprintf(stderr, "ktr09-sim: cannot write transcript %s: %s\n",
+                         options.transcript.c_str(), std::strerror(errno));
+            return 1;
+        }
+        transcript.emplace(transcript_file.get(), sim::transcript_pins(options.transcript_led));
     }
     if (scenario) {
         // Before power-on, so that a step at 0s comes before the station starts.
