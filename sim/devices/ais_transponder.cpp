@@ -549,7 +549,7 @@ bool AisTransponder::save(const std::string& file, std::string* error) const {
     std::ofstream out(file, std::ios::trunc);
     out << "# AIS AtoN transponder on the AIS channel: identity, settings and faults\n"
         << "# (periods in seconds, 0 = message not configured; scheme 0 RATDMA, 1 FATDMA;\n"
-        << "# flags 0 or 1). Its GPS: position as ddmm.mmmmm N / dddmm.mmmmm W, the UTC\n"
+        << "# flags 0 or 1). Its GPS: position as ddmm.mmmmmN / dddmm.mmmmmW, the UTC\n"
         << "# when the simulation starts, fix, satellites in use and HDOP.\n";
     for (const auto& entry : entries(settings_, faults_)) {
         out << entry.first << " " << entry.second << "\n";

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@
 
 namespace sim {
 
-// The state file's texts of the GPS position ("4321.50000 N", "00823.50000 W",
+// The state file's texts of the GPS position ("4321.50000N", "00823.50000W",
 // from hundred-thousandths of a minute) and UTC ("2025-05-20T10:00:00").
 namespace transponder_text {
 std::string position(int64_t value, bool latitude);
@@ -52,7 +53,7 @@ class AisTransponder : public host::UartPeer {
         // seconds (0 = not configured) and access scheme (0 RATDMA, 1 FATDMA).
         unsigned msg6_period_s = 0;
         unsigned msg8_period_s = 180;
-        unsigned msg12_period_s = 0;
+        unsigned msg12_period_s = 60;  // safety warnings to ships may go out
         unsigned scheme = 0;
         unsigned message_index = 1;
         // The bit-status source and message-set settings match the station's
@@ -146,14 +147,20 @@ class AisTransponder : public host::UartPeer {
     // Heard now: as many !AIVDM fragments as it takes, in one burst.
     bool receive_msg6(const AddressedBinary& message, std::string* error);
 
-    // Plays a file of recorded sentences from now, at their original pace.
+    // A file of recorded sentences, to be played at their original pace.
     // Each line is either a sentence, sent a second after the line before
     // it, or "<seconds> <sentence>", sent at that time counted from the first
     // timed line's (offsets from 0 and absolute times such as Unix seconds
     // both work). Fragments after the first of a multi-sentence message go
     // with the fragment before them; blank lines and '#' comments are skipped.
-    // False with "<file>:<line>: <what>" for a line it cannot read.
-    bool replay(const std::string& file, std::string* error);
+    // Sentences go out as recorded, checksums and all.
+    struct Recording {
+        std::vector<std::pair<host::Micros, std::string>> bursts;  // offset, lines
+    };
+    // Nothing, with "<file>:<line>: <what>", for a line it cannot read.
+    static std::optional<Recording> read_recording(const std::string& file, std::string* error);
+    // Plays it from now.
+    void replay(const Recording& recording);
 
     // ---- State file and scenario-facing ----------------------------------------
     // Reads the settings and faults; false with a message naming the line for
@@ -195,8 +202,8 @@ class AisTransponder : public host::UartPeer {
     void send_unasked(const std::string& burst);
     void schedule_ship(const Ship& ship, host::Micros start, host::Micros when, unsigned report);
     void schedule_aton(const AtonStation& station, host::Micros when, unsigned report);
-    void schedule_replay(std::shared_ptr<std::vector<std::pair<host::Micros, std::string>>> lines,
-                         size_t next, host::Micros start);
+    void schedule_replay(std::shared_ptr<const Recording> recording, size_t next,
+                         host::Micros start);
     // Runs `action` at `when` unless the model has gone by then: what the
     // air brings does not depend on its power.
     void on_air_at(host::Micros when, std::function<void()> action);

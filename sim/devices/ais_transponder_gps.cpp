@@ -22,7 +22,7 @@ constexpr int64_t kPerDegree = 60 * kPerMinute;
 std::string position(int64_t value, bool latitude) {
     const int64_t magnitude = value < 0 ? -value : value;
     char text[32];
-    std::snprintf(text, sizeof text, latitude ? "%02lld%02lld.%05lld %c" : "%03lld%02lld.%05lld %c",
+    std::snprintf(text, sizeof text, latitude ? "%02lld%02lld.%05lld%c" : "%03lld%02lld.%05lld%c",
                   static_cast<long long>(magnitude / kPerDegree),
                   static_cast<long long>(magnitude % kPerDegree / kPerMinute),
                   static_cast<long long>(magnitude % kPerMinute),
@@ -30,14 +30,12 @@ std::string position(int64_t value, bool latitude) {
     return text;
 }
 
-// Degrees and minutes with any number of decimals up to five, a space and
-// the hemisphere letter.
+// Degrees and minutes with one to five decimals, then the hemisphere letter.
 bool parse_position(const std::string& text, bool latitude, int64_t* value) {
     const size_t degree_digits = latitude ? 2 : 3;
     const size_t point = text.find('.');
-    const size_t space = text.find(' ');
-    if (point != degree_digits + 2 || space == std::string::npos || space + 2 != text.size() ||
-        space - point - 1 > 5) {
+    const size_t space = text.size() - 1;  // where the letter is
+    if (point != degree_digits + 2 || text.size() < point + 3 || space - point - 1 > 5) {
         return false;
     }
     const std::string digits = text.substr(0, point) + text.substr(point + 1, space - point - 1);
@@ -96,7 +94,7 @@ namespace {
 // The NMEA form of a coordinate: the digits, a comma and the hemisphere.
 std::string nmea_coordinate(int64_t value, bool latitude) {
     std::string text = transponder_text::position(value, latitude);
-    text[text.size() - 2] = ',';
+    text.insert(text.size() - 1, ",");
     return text;
 }
 

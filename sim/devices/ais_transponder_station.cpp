@@ -9,6 +9,12 @@
 #include "devices/state_file.h"
 
 namespace sim {
+
+// What its GPS sees and what it hears (ais_transponder_steps.cpp).
+const std::vector<const char*>& transponder_air_keys();
+bool parse_transponder_air_step(const std::string& key, const nlohmann::json& value,
+                                DeviceStep* step, std::string* expected);
+
 namespace {
 
 class TransponderDevice : public ModelDevice<AisTransponder> {
@@ -46,6 +52,9 @@ std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* err
 // "transponder_late_replies", "transponder_pc_attached".
 bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep* step,
                 std::string* expected) {
+    if (key.rfind("transponder_", 0) != 0) {
+        return parse_transponder_air_step(key, value, step, expected);
+    }
     bool on = false;
     if (!step_bool(value, &on, expected)) {
         return false;
@@ -66,12 +75,11 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
 }  // namespace
 
 DeviceType ais_transponder_device_type() {
-    return {"ais_transponder",
-            "ais_transponder.txt",
-            {"transponder_silent", "transponder_bad_checksums", "transponder_nak_all",
-             "transponder_late_replies", "transponder_pc_attached"},
-            &load,
-            &parse_step};
+    std::vector<const char*> keys = {"transponder_silent", "transponder_bad_checksums",
+                                     "transponder_nak_all", "transponder_late_replies",
+                                     "transponder_pc_attached"};
+    keys.insert(keys.end(), transponder_air_keys().begin(), transponder_air_keys().end());
+    return {"ais_transponder", "ais_transponder.txt", keys, &load, &parse_step};
 }
 
 }  // namespace sim

@@ -212,12 +212,15 @@ bool continues_message(const std::string& sentence) {
 
 }  // namespace
 
-bool AisTransponder::replay(const std::string& file, std::string* error) {
+std::optional<AisTransponder::Recording> AisTransponder::read_recording(const std::string& file,
+                                                                        std::string* error) {
     std::ifstream in(file);
     if (!in) {
-        return refuse(error, file + ": cannot be read");
+        refuse(error, file + ": cannot be read");
+        return std::nullopt;
     }
-    auto lines = std::make_shared<std::vector<std::pair<host::Micros, std::string>>>();
+    Recording recording;
+    auto& bursts = recording.bursts;
     std::optional<double> first_time;
     host::Micros at = 0;
     std::string line;
@@ -235,41 +238,45 @@ bool AisTransponder::replay(const std::string& file, std::string* error) {
             double seconds = 0;
             if (!(fields >> seconds) || !(fields >> sentence) ||
                 (sentence[0] != '$' && sentence[0] != '!') || !fields.eof()) {
-                return refuse(error, where + "expected a sentence, or seconds and a sentence");
+                refuse(error, where + "expected a sentence, or seconds and a sentence");
+                return std::nullopt;
             }
             if (!first_time) {
                 first_time = seconds;
             }
             const double offset = seconds - *first_time;
             const host::Micros time = static_cast<host::Micros>(std::llround(offset * 1e6));
-            if (offset < 0 || (!lines->empty() && time < at)) {
-                return refuse(error, where + "time goes back");
+            if (offset < 0 || (!bursts.empty() && time < at)) {
+                refuse(error, where + "time goes back");
+                return std::nullopt;
             }
             at = time;
-        } else if (!lines->empty() && !continues_message(sentence)) {
+        } else if (!bursts.empty() && !continues_message(sentence)) {
             at += host::kSecond;
         }
-        if (!lines->empty() && lines->back().first == at) {
-            lines->back().second += sentence + "\r\n";
+        if (!bursts.empty() && bursts.back().first == at) {
+            bursts.back().second += sentence + "\r\n";
         } else {
-            lines->emplace_back(at, sentence + "\r\n");
+            bursts.emplace_back(at, sentence + "\r\n");
         }
     }
-    if (!lines->empty()) {
-        schedule_replay(lines, 0, host::now());
+    return recording;
+}
+
+void AisTransponder::replay(const Recording& recording) {
+    if (!recording.bursts.empty()) {
+        schedule_replay(std::make_shared<const Recording>(recording), 0, host::now());
     }
-    return true;
 }
 
 // One burst per time, scheduled one after the other so that a long
 // recording does not fill the event list.
-void AisTransponder::schedule_replay(
-    std::shared_ptr<std::vector<std::pair<host::Micros, std::string>>> lines, size_t next,
-    host::Micros start) {
-    on_air_at(start + (*lines)[next].first, [this, lines, next, start] {
-        send_unasked((*lines)[next].second);
-        if (next + 1 < lines->size()) {
-            schedule_replay(lines, next + 1, start);
+void AisTransponder::schedule_replay(std::shared_ptr<const Recording> recording, size_t next,
+                                     host::Micros start) {
+    on_air_at(start + recording->bursts[next].first, [this, recording, next, start] {
+        send_unasked(recording->bursts[next].second);
+        if (next + 1 < recording->bursts.size()) {
+            schedule_replay(recording, next + 1, start);
         }
     });
 }

@@ -13,6 +13,8 @@
 #include "codec/nmea.h"
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
+#include "scenario.h"
+#include "station.h"
 #include "support/gpsdecode.h"
 #include "support/state_dir.h"
 
@@ -20,10 +22,14 @@ namespace {
 
 using host::kSecond;
 
-// Every line the transponder sent, with the time its last byte arrived.
+// Every line the transponder sent on the AIS channel, with the time its last
+// byte arrived.
 class Line : public host::MachineListener {
   public:
-    void uart_to_station(uint8_t, uint8_t byte, bool) override {
+    void uart_to_station(uint8_t port, uint8_t byte, bool) override {
+        if (port != 0) {
+            return;
+        }
         partial_ += static_cast<char>(byte);
         if (byte == '\n') {
             lines.push_back({host::now(), partial_});
@@ -187,7 +193,9 @@ TEST_F(UnaskedTest, ReplayKeepsTheRecordedPace) {
                         << b2 << "\n\n"
                         << a << "\n";
     const host::Micros start = host::now();
-    ASSERT_TRUE(transponder.replay(file, nullptr));
+    const auto recording = sim::AisTransponder::read_recording(file, nullptr);
+    ASSERT_TRUE(recording);
+    transponder.replay(*recording);
     wire.lines.clear();
     host::run_for(5 * kSecond);
     ASSERT_EQ(5u, wire.lines.size());
@@ -200,8 +208,56 @@ TEST_F(UnaskedTest, ReplayKeepsTheRecordedPace) {
     EXPECT_EQ(b2 + "\r\n", wire.lines[3].second);
     std::ofstream(file) << a << "\n5 " << a << "\n2 " << a << "\n";
     std::string error;
-    EXPECT_FALSE(transponder.replay(file, &error));
+    EXPECT_FALSE(sim::AisTransponder::read_recording(file, &error));
     EXPECT_EQ(file + ":3: time goes back", error);
+}
+
+// The scenario keys reach the station's transponder, and a bad value is
+// refused with what was expected.
+TEST(TransponderSteps, ReachTheTransponderOrAreRefused) {
+    const TemporaryStateDir dir;
+    const std::string recording = (dir.path() / "traffic.nmea").string();
+    std::ofstream(recording) << "0 " << line("AIVDM,1,1,,A,13aEOK?P00PD2wVMdLDRhgvL289?,0") << "\n";
+    const struct {
+        const char* step;
+        const char* error;  // empty: taken
+    } cases[] = {
+        {R"("gps_fix": {"satellites": 4})", ""},
+        {R"("msg6_received": {"from": 235040000, "dac": 11, "fi": 11, "data": "11414243"})", ""},
+        {R"("ship": {"mmsi": 224106730, "lat": 43.3, "class": "C", "lon": -8.4})",
+         "expected \"class\" \"A\" or \"B\""},
+        {R"("ship": {"mmsi": 224106730, "lon": -8.4})", "\"lat\" missing"},
+        {R"("msg6_received": {"from": 1, "dac": 1, "fi": 1, "data": "ABC"})", "hexadecimal"},
+        {R"("replay_file": "/nonexistent.nmea")", "/nonexistent.nmea: cannot be read"},
+    };
+    std::string steps;
+    for (const auto& c : cases) {
+        const std::string text =
+            std::string(R"({"description": "d", "steps": [{"at": "3s", )") + c.step + "}]}";
+        std::string error;
+        const auto scenario = sim::parse_scenario(text, &error);
+        EXPECT_EQ(c.error[0] == '\0', scenario.has_value()) << c.step << ": " << error;
+        EXPECT_NE(std::string::npos, error.find(c.error)) << error;
+        if (scenario) {
+            steps += std::string(steps.empty() ? "" : ", ") + R"({"at": "3s", )" + c.step + "}";
+        }
+    }
+    steps += R"(, {"at": "3s", "replay_file": ")" + recording + "\"}";
+    host::reset_machine();
+    sim::Options options;
+    options.state_dir = dir.path().string();
+    ASSERT_EQ("", sim::attach_default_devices(options));
+    Line wire;
+    host::add_listener(&wire);
+    std::string error;
+    ASSERT_TRUE(sim::apply_scenario(
+        *sim::parse_scenario(R"({"description": "d", "steps": [)" + steps + "]}", &error), &error))
+        << error;
+    host::run_for(4 * kSecond);
+    EXPECT_EQ(4u, sim::station_devices().transponder->settings().satellites);
+    ASSERT_EQ(2u, wire.lines.size()) << "the message 6 and the recording";
+    EXPECT_EQ(0u, wire.lines[0].second.find("!AIVDM,1,1,0,A,6")) << wire.lines[0].second;
+    host::reset_machine();
 }
 
 }  // namespace
