@@ -10,10 +10,11 @@
 // second while the station has that output on (gpsfilt), reports its own
 // AtoN report (message 21) as !AIVDO on its period, and passes on as !AIVDM
 // what it hears from other stations: ships, other AtoN and addressed binary
-// messages a scenario puts on the air, or a replayed recording. Its power comes through a board
-// output (the link's reset relay): while that output cuts the supply it is dead, and it comes back
-// a boot time later from its settings. It talks only through the UART bytes and reads only the
-// output pin's level.
+// messages a scenario puts on the air, or a replayed recording. Its power
+// comes through a board output (the link's reset relay): while that output
+// cuts the supply it is dead, and it comes back a boot time later from its
+// settings. It talks only through the UART bytes and reads only the output
+// pin's level.
 #pragma once
 
 #include <cstdint>
