@@ -48,3 +48,10 @@ uint8_t lectura_modo_funcionamiento();
 void timeout_comando_ais();
 // Serves the USB port: PC frames from "@", console lines otherwise.
 void atencion_usb();
+// One typed console byte: echoed, and stored in or removed from the line;
+// 1 when a carriage return ends the line.
+uint8_t byte_linea_consola(uint8_t cdato);
+// 1 when the typed line begins with the keyword.
+uint8_t linea_empieza_por(const char* pcclave);
+// Drops every byte waiting on the USB port.
+void descarto_entrada_usb();

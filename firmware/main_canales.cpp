@@ -169,6 +169,7 @@ static uint8_t atiendo_trama_pc(uint8_t ccanal) {
         verificar_trama(canal.cframe_rx, static_cast<uint8_t>(canal.ibytes_rx));
     if (cresultado == 1) {
         SerialUSB.print("Trama configuracion");
+        procesar_trama(canal.cframe_rx, ccanal);
         return 1;
     }
     return cresultado == 2 ? 1 : 0;

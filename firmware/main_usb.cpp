@@ -16,13 +16,18 @@ static void descarto_trama_pc() {
     bufferRx[0] = 0;
 }
 
-static void descarto_entrada_usb() {
+void descarto_entrada_usb() {
     while (SerialUSB.available() > 0) {
         SerialUSB.read();
     }
 }
 
 static void ejecuto_linea_consola() {
+    if (linea_empieza_por(m_test) == 1) {
+        rutina_test(1);
+    } else if (linea_empieza_por(m_settings) == 1) {
+        rutina_test(0);
+    }
     estado();
     ktr09.cbytes_rx = 0;
     descarto_entrada_usb();
@@ -31,22 +36,39 @@ static void ejecuto_linea_consola() {
 // One console byte. The line holds 32 characters: later ones are echoed and
 // counted but not stored, so that a backspace removes what the terminal
 // removes (a dropped character first) and the line executed is what the
-// terminal shows, up to its 32 characters.
-static void byte_consola(uint8_t cdato) {
+// terminal shows, up to its 32 characters. 1 when a carriage return ends
+// the line.
+uint8_t byte_linea_consola(uint8_t cdato) {
     extraccion_tecla_pulsada(1, cdato);
     if (cdato == 8) {
         if (ktr09.cbytes_rx > 0) {
             --ktr09.cbytes_rx;
         }
-        return;
+        return 0;
     }
     if (ktr09.cbytes_rx < kBytesLineaConsola) {
         ktr09.cbuffer_rx[ktr09.cbytes_rx] = cdato;
     }
     if (cdato == 13) {
-        ejecuto_linea_consola();
-    } else if (ktr09.cbytes_rx < 255) {
+        return 1;
+    }
+    if (ktr09.cbytes_rx < 255) {
         ++ktr09.cbytes_rx;
+    }
+    return 0;
+}
+
+uint8_t linea_empieza_por(const char* pcclave) {
+    const uint8_t clongitud = static_cast<uint8_t>(strlen(pcclave));
+    return ktr09.cbytes_rx >= clongitud && clongitud <= kBytesLineaConsola &&
+                   memcmp(ktr09.cbuffer_rx, pcclave, clongitud) == 0
+               ? 1
+               : 0;
+}
+
+static void byte_consola(uint8_t cdato) {
+    if (byte_linea_consola(cdato) == 1) {
+        ejecuto_linea_consola();
     }
 }
 
@@ -72,6 +94,7 @@ static void compruebo_trama_pc() {
     SerialUSB.println(static_cast<unsigned int>(iBytesRx));
     if (verificar_trama(bufferRx, iBytesRx) == 1) {
         Debug("Antes de procesar trama.");
+        procesar_trama(bufferRx, 255);
         Debug("Reset de contadores.");
         descarto_trama_pc();
         return;

@@ -19,3 +19,22 @@ int32_t BytesToSignedInt32(const unsigned char* vecSrc, uint8_t PosIni);
 // Indexes are bytes: the copy stops before index 255.
 void Extraer_Cadena(const unsigned char* vecSrc, uint8_t PosIni, uint8_t Longitud,
                     unsigned char* vecDst);
+
+// ---- Requests (procesado_pc.cpp) ------------------------------------------------
+
+// Executes a verified request (read, write, acknowledge) from sensor channel
+// 0 or 1 or, for any other Tipo_Uart, the USB port, and replies there.
+void procesar_trama(const unsigned char* bufferIn, uint8_t Tipo_Uart);
+// The reply frame "#JWK" in vSalida, sent on the request's port.
+void enviar_respuesta_pc(uint8_t Comando, uint8_t Subcomando, uint32_t PosEEPROM, uint8_t Resultado,
+                         const unsigned char* bufferIn, uint8_t Longitud, uint8_t Tipo_Uart);
+// Reads EEPROM bytes (at most 128) into vArray and replies with them.
+void exportar_memoria_eeprom(uint8_t Subcomando, uint32_t nAddress, uint16_t iNbBytes,
+                             uint8_t Tipo_Uart);
+// Copies Longitud bytes (at most 128) from bufferSrc[PosIni] to bufferDst.
+void copyArray(unsigned char* bufferDst, const unsigned char* bufferSrc, uint16_t PosIni,
+               uint16_t Longitud);
+// Two empty lines, "Array:" and the bytes in decimal on the console.
+void ImprimirArray(const unsigned char* bufferIn, uint16_t Longitud);
+// The configuration records in clear text on the console.
+void Mostrar_Pantalla_Estructuras();

@@ -75,10 +75,13 @@ TEST_F(StationTest, PcFrameOverUsbIsCheckedAndAcknowledged) {
     host::run_for(50 * kMillisecond);
     host::usb_send(frame.substr(7));
     host::run_for(50 * kMillisecond);
-    EXPECT_TRUE(contains(
-        host::usb_take_output(),
-        "@ inicio trama\r\nVerificar Trama. Size=7\r\nTrama no correcta\r\n"
-        "Verificar Trama. Size=13\r\nAntes de procesar trama.\r\nReset de contadores.\r\n"));
+    // The reply: "#JWK", 13, the command, sub-command and address, result 0.
+    const std::vector<uint8_t> reply =
+        codec::build_pc_frame({true, codec::kPcAcknowledge, 0, 0x10, 0, {}});
+    EXPECT_TRUE(contains(host::usb_take_output(),
+                         "@ inicio trama\r\nVerificar Trama. Size=7\r\nTrama no correcta\r\n"
+                         "Verificar Trama. Size=13\r\nAntes de procesar trama.\r\n" +
+                             std::string(reply.begin(), reply.end()) + "Reset de contadores.\r\n"));
 }
 
 // Without a card formatter the keyword is an ordinary console line: the

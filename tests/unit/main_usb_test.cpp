@@ -12,6 +12,8 @@
 namespace {
 
 const std::string kAck = with_crc({'@', 'J', 'W', 'K', 13, 2, 0, 0, 0, 0x10, 0});
+// Its answer: "#JWK", length 13, command 2, sub-command 0, the address, result 0.
+const std::string kReply = with_crc({'#', 'J', 'W', 'K', 13, 2, 0, 0, 0, 0x10, 0});
 
 class UsbTest : public FirmwareTest {
   protected:
@@ -73,7 +75,8 @@ TEST_F(UsbTest, FrameInBurstsIsCheckedOnceSixBytesAreHeld) {
     EXPECT_EQ("", pass(kAck.substr(4, 1)));
     EXPECT_EQ("Verificar Trama. Size=8\r\nTrama no correcta\r\n", pass(kAck.substr(5, 3)));
     EXPECT_EQ(8, iBytesRx) << "an incomplete frame is kept";
-    EXPECT_EQ("Verificar Trama. Size=13\r\nAntes de procesar trama.\r\nReset de contadores.\r\n",
+    EXPECT_EQ("Verificar Trama. Size=13\r\nAntes de procesar trama.\r\n" + kReply +
+                  "Reset de contadores.\r\n",
               pass(kAck.substr(8)));
     EXPECT_EQ(0, iBytesRx);
 }

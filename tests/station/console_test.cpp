@@ -1,0 +1,102 @@
+// The service console on the running station: TEST mode with its channel
+// echo loops and input events, the calibration commands and their checks,
+// and SETTINGS mode, typed as a technician types them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "devices/eeprom_24xx64.h"
+#include "host/machine.h"
+#include "station.h"
+#include "support/state_dir.h"
+
+namespace {
+
+using host::kMillisecond;
+using host::kSecond;
+
+struct Recorder : host::UartPeer {
+    std::string bytes;
+    void on_byte_from_station(uint8_t byte) override { bytes += static_cast<char>(byte); }
+};
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host::reset_machine();
+        sim::Options options;
+        options.state_dir = state_.path().string();
+        ASSERT_EQ("", sim::attach_default_devices(options));
+        host::power_on();
+        host::run_for(5 * kSecond);
+        host::usb_take_output();
+    }
+    void TearDown() override {
+        host::attach_uart_peer(3, nullptr);
+        host::power_off();
+        host::reset_machine();
+    }
+    static std::string type(const std::string& text, host::Micros wait = 300 * kMillisecond) {
+        host::usb_send(text);
+        host::run_for(wait);
+        return host::usb_take_output();
+    }
+    static bool contains(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+
+  private:
+    TemporaryStateDir state_;
+};
+
+TEST_F(ConsoleTest, TestModeEchoesAChannelAndReportsInputs) {
+    const std::string banner = type("TEST\r");
+    EXPECT_TRUE(contains(banner, std::string(60, '*') + "\r\n\t\t\tTEST\r\n")) << banner;
+    EXPECT_TRUE(contains(type("RS232\r"), "\r\nCanales configurados como RS232\r\n"));
+    // The weather station on channel 2 is replaced by a test plug.
+    Recorder plug;
+    host::attach_uart_peer(3, &plug);
+    host::uart_peer_send(3, std::string("\x41\x0A\xFF", 3), 38400);
+    host::run_for(100 * kMillisecond);
+    EXPECT_TRUE(contains(host::usb_take_output(), "Rx canal 2 => (3) 41 A FF \r\n"));
+    EXPECT_EQ(std::string("\x41\x0A\xFF", 3), plug.bytes);
+    // Input 1 switched on and off.
+    host::set_input_level(36, 0);
+    host::run_for(1 * kSecond);
+    host::set_input_level(36, 1);
+    host::run_for(1 * kSecond);
+    const std::string events = host::usb_take_output();
+    EXPECT_TRUE(contains(events, "\r\nActivada entrada 1\r\n")) << events;
+    EXPECT_TRUE(contains(events, "\r\nDesativada entrada 1\r\n")) << events;
+    EXPECT_EQ(0u, host::restart_count());
+}
+
+TEST_F(ConsoleTest, CalibrationCommandsAndTheirChecks) {
+    type("TEST\r");
+    EXPECT_TRUE(contains(type("BREAL\r"), "Introducido el valor de forma erronea"));
+    const std::string calibrated = type("BREAL 12.6\r", 2500 * kMillisecond);
+    EXPECT_TRUE(contains(calibrated, "Ajuste bateria\r\nConversor:0.01")) << calibrated;
+    EXPECT_TRUE(contains(calibrated, "  (Ideal: 0.0106)\r\n"));
+    EXPECT_TRUE(contains(calibrated, "Bateria (")) << "the live display follows";
+    EXPECT_TRUE(contains(calibrated, "): 12.6")) << calibrated;
+    type("x");  // a key ends the live display
+    // The factor went to the calibration block, little-endian float.
+    const std::vector<uint8_t>& image = sim::station_devices().eeprom->contents();
+    float stored = 0;
+    std::memcpy(&stored, &image[8176], sizeof stored);
+    EXPECT_NEAR(12.6 / 1185, stored, 0.0001);
+    // Lower case is echoed in upper case but is no keyword.
+    EXPECT_FALSE(contains(type("dip\r", 1500 * kMillisecond), "DIP:"));
+    EXPECT_TRUE(contains(type("DIP\r", 1500 * kMillisecond), "DIP:0\r\n"));
+}
+
+// SETTINGS mode keeps no display: a display command shows nothing there.
+TEST_F(ConsoleTest, SettingsModeHasNoDisplays) {
+    EXPECT_TRUE(contains(type("SETTINGS\r"), "\t\t\tSETTINGS\r\n"));
+    EXPECT_FALSE(contains(type("DIP\r", 2 * kSecond), "DIP:"));
+    EXPECT_TRUE(contains(type("BAT\r", 1500 * kMillisecond), "Bateria (1185): 12.6"));
+}
+
+}  // namespace
