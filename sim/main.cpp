@@ -16,6 +16,8 @@
 #include <string>
 #include <system_error>
 
+#include "devices/device.h"
+#include "devices/sd_card.h"
 #include "host/machine.h"
 #include "options.h"
 #include "scenario.h"
@@ -252,5 +254,12 @@ int main(int argc, char** argv) {
         transcript->finish();
     }
     host::power_off();
+    // Where the log tree the station wrote can be looked at (mtools, fsck.fat).
+    if (sim::Device* card = sim::station_device("sd_card")) {
+        std::fprintf(stderr, "[sim] SD card image: %s\n",
+                     std::filesystem::absolute(sim::model_of<sim::SdCardModel>(*card).file())
+                         .string()
+                         .c_str());
+    }
     return 0;
 }

@@ -236,6 +236,7 @@ void reset_machine() {
     uart_machine_reset();
     usb_machine_reset();
     i2c_machine_reset();
+    sd_machine_reset();
     timer_machine_reset();
     watchdog_machine_reset();
     clear_events();

@@ -156,6 +156,10 @@ void usb_power_up();
 void usb_machine_reset();
 void i2c_power_up();
 void i2c_machine_reset();
+// SD card slot (sdfat_card.cpp): the driver forgets the started card, the
+// mounted volume and the open files; the card keeps its blocks.
+void sd_power_up();
+void sd_machine_reset();
 
 // Every peripheral model to its power-up state, as after a reset of the chip.
 inline void peripherals_power_up() {
@@ -163,6 +167,7 @@ inline void peripherals_power_up() {
     uart_power_up();
     usb_power_up();
     i2c_power_up();
+    sd_power_up();
     timer_power_up();
     watchdog_power_up();
 }

@@ -223,3 +223,45 @@ class I2cDevice {
 void attach_i2c_device(uint8_t address, I2cDevice* device);
 
 }  // namespace host
+
+namespace host {
+
+// ---- SD card slot ----------------------------------------------------------
+
+// The card in the SD slot, as the SPI driver sees it: its registers and its
+// 512-byte blocks. A card that is not present (absent or pulled out) fails
+// every operation. The driver charges the time of each transfer.
+class SdCard {
+  public:
+    static constexpr size_t kBlockSize = 512;
+    virtual ~SdCard() = default;
+    // In the slot and answering.
+    virtual bool present() = 0;
+    // The start-up sequence at begin: the card leaves its idle state. A card
+    // put back in the slot answers nothing else until started again.
+    virtual bool start() = 0;
+    // Physical layer version 2.00 or later (answers CMD8).
+    virtual bool version_2() = 0;
+    // Block addressed (the OCR's CCS bit), SDHC/SDXC.
+    virtual bool high_capacity() = 0;
+    // Capacity in blocks, as its CSD gives it.
+    virtual uint32_t block_count() = 0;
+    // The 16-byte CID and CSD registers, most significant byte first, and
+    // the OCR. False when the card does not answer.
+    virtual bool read_cid(uint8_t cid[16]) = 0;
+    virtual bool read_csd(uint8_t csd[16]) = 0;
+    virtual bool read_ocr(uint32_t* ocr) = 0;
+    // One block; false when the card does not answer or the block is past
+    // its end.
+    virtual bool read_block(uint32_t block, uint8_t data[kBlockSize]) = 0;
+    virtual bool write_block(uint32_t block, const uint8_t data[kBlockSize]) = 0;
+    // Blocks first..last (inclusive) back to the erased state.
+    virtual bool erase(uint32_t first, uint32_t last) = 0;
+};
+
+// Puts a card in the slot (nullptr: the slot is empty). The card keeps its
+// blocks across restarts; the driver's state (started card, mounted volume,
+// open files) goes at every power-up.
+void attach_sd_card(SdCard* card);
+
+}  // namespace host
