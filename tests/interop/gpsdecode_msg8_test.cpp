@@ -48,7 +48,7 @@ std::string station_payload_bits() {
 // The station asks its transponder to broadcast message 8 (the !AIMEB
 // request of its sequencer) and the transponder model reports the whole
 // message it sent, header added, as !AIVDO.
-std::vector<std::string> transmitted_message_8(uint32_t mmsi) {
+std::vector<std::string> transmitted_message(uint32_t mmsi, uint8_t command) {
     sim::AisTransponder transponder(sim::AisTransponder::Wiring{0, 38400, -1, 1});
     transponder.settings().mmsi = mmsi;
     transponder.attach();
@@ -56,7 +56,7 @@ std::vector<std::string> transmitted_message_8(uint32_t mmsi) {
     configuracion_ais.cbaudios = 4;
     inicializacion_canales(2);
     stais.lmmsi = mmsi;
-    stais.ccomando = 19;
+    stais.ccomando = command;
     auto spend = [](host::Micros duration) {
         const host::Micros until = host::now() + duration;
         while (host::now() < until) {
@@ -132,7 +132,7 @@ TEST_P(GpsdecodeMsg8Test, DecodesToWhatTheStationComputed) {
     // gpsd takes a short payload without complaint: the length is checked here.
     ASSERT_EQ(52, stais.cmsg_tx[0]);
 
-    const std::vector<std::string> sentences = transmitted_message_8(247123450);
+    const std::vector<std::string> sentences = transmitted_message(247123450, 19);
     ASSERT_FALSE(sentences.empty()) << "the transponder reported nothing";
     const nlohmann::json m = gpsdecode_json(sentences);
     ASSERT_TRUE(m.is_object()) << sentences[0];
@@ -226,5 +226,28 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"storm", true, reading(70.0, 359.0, 0.9601, 2.0, 97.0, 1.6), k28 - 600000,
              k27 - 600000, 28, 3, 10, 9700}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The approach warning to a ship, as the transponder reports sending it.
+TEST(GpsdecodeMsg12, WarningTextAndDestination) {
+    if (!gpsdecode_installed()) {
+        GTEST_SKIP() << "gpsdecode (Debian gpsd-clients) is not installed";
+    }
+    host::reset_machine();
+    SerialUSB.begin(115200);
+    shipras.lmmsi_detectado = 224106730;
+    stais.cindice_msg12 = 1;
+    const std::vector<std::string> sentences = transmitted_message(247123450, 20);
+    ASSERT_FALSE(sentences.empty()) << "the transponder reported nothing";
+    const nlohmann::json m = gpsdecode_json(sentences);
+    ASSERT_TRUE(m.is_object()) << sentences[0];
+    EXPECT_EQ(12, m.value("type", -1));
+    EXPECT_EQ(247123450, m.value("mmsi", -1));
+    EXPECT_EQ(224106730, m.value("dest_mmsi", -1));
+    EXPECT_EQ("TE ESTAS APROXIMANDOOOO", m.value("text", std::string()));
+}
 
 }  // namespace

@@ -161,14 +161,15 @@ TEST_F(AisLinkTest, Message8GoesOutAsThreeFragmentsAndRestartsItsCountdown) {
     EXPECT_GE(stais.itimeout_tx_msg8, 179);
 }
 
-TEST_F(AisLinkTest, Message12IsOneSentenceWithTwoFillBits) {
+// Its 23 six-bit characters carry 138 bits of text and no fill.
+TEST_F(AisLinkTest, Message12IsOneSentenceWithoutFillBits) {
     stais.ifrecuencia_msg12 = 60;
     stais.cindice_msg12 = 2;
     stais.creintentos_msg12 = 3;
     stais.cprotocolo_msg12 = 1;
     shipras.lmmsi_detectado = 235040000;
     shipras.cnew_msg12 = 1;
-    EXPECT_EQ("!AIMEB,1,1,3,0,992351000,12,2,1,235040000,0,C,D5P5CD1CP1@B?H9=1>4????,2*63\r\n",
+    EXPECT_EQ("!AIMEB,1,1,3,0,992351000,12,2,1,235040000,0,C,D5P5CD1CP1@B?H9=1>4????,0*61\r\n",
               step(20));
     EXPECT_EQ(0, shipras.cnew_msg12);
 }
