@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 
@@ -174,6 +175,66 @@ TEST_P(FatInterop, PowerCutBetweenSyncsLosesOnlyTheUnsyncedTail) {
     const std::string more = log("24_05_17/00_vdm.txt", 40, 3);
     expect_clean();
     EXPECT_EQ(shown("/24_05_17/00_vdm.txt"), after + more);
+}
+
+TEST_P(FatInterop, TwoHourlyFilesGrowingTogetherForDays) {
+    // The station's pattern: both files of the hour open, records alternating,
+    // so their clusters interleave; both closed at the hour's end.
+    std::map<std::string, std::string> expected;
+    for (int day = 17; day < 20; ++day) {
+        const std::string dir = "24_05_" + std::to_string(day);
+        ASSERT_TRUE(sd_.mkdir(dir.c_str()));
+        for (int hour = 0; hour < 24; ++hour) {
+            const std::string hh = (hour < 10 ? "0" : "") + std::to_string(hour);
+            const std::string vdm = dir + "/" + hh + "_vdm.txt";
+            const std::string tlk = dir + "/" + hh + "_tlk.txt";
+            File a = sd_.open(vdm.c_str(), kAppend);
+            File b = sd_.open(tlk.c_str(), kAppend);
+            ASSERT_TRUE(a.isOpen() && b.isOpen()) << vdm;
+            for (int i = 0; i < 12 + hour; ++i) {
+                const std::string ra =
+                    "\\s:S,c:" + std::to_string(i) + "*00\\!AIVDM,1,1,,B,x,0*00\r\n";
+                const std::string rb = "\\s:S,c:" + std::to_string(i) + "*00\\$TIDE," + hh + "\r\n";
+                a.write(ra.data(), ra.size());
+                a.sync();
+                b.write(rb.data(), rb.size());
+                b.sync();
+                expected[vdm] += ra;
+                expected[tlk] += rb;
+            }
+            ASSERT_TRUE(a.close());
+            ASSERT_TRUE(b.close());
+        }
+    }
+    expect_clean();
+    for (const char* path :
+         {"/24_05_17/00_vdm.txt", "/24_05_18/13_tlk.txt", "/24_05_19/23_vdm.txt"}) {
+        EXPECT_EQ(shown(path), expected[path + 1]) << path;
+    }
+}
+
+TEST_P(FatInterop, AFileOpenedAgainOrNeverClosedKeepsTheVolumeSound) {
+    ASSERT_TRUE(sd_.mkdir("24_05_17"));
+    File first = sd_.open("24_05_17/13_vdm.txt", kAppend);
+    ASSERT_EQ(first.write("one,"), 4u);
+    // Opened again without a close: the new handle goes on after what the
+    // first one wrote, and the first one writes no more.
+    File second = sd_.open("24_05_17/13_vdm.txt", kAppend);
+    ASSERT_EQ(second.write("two,"), 4u);
+    EXPECT_EQ(first.write("lost,"), 0u);
+    EXPECT_FALSE(first.sync());
+    ASSERT_TRUE(second.sync());
+    // Files left open hour after hour never run the library out of files.
+    for (int hour = 0; hour < 30; ++hour) {
+        const std::string path = "24_05_17/h" + std::to_string(hour) + ".txt";
+        File leaked = sd_.open(path.c_str(), kAppend);
+        ASSERT_TRUE(leaked.isOpen()) << path;
+        leaked.write("x\r\n");
+        leaked.sync();
+    }
+    expect_clean();
+    EXPECT_EQ(shown("/24_05_17/13_vdm.txt"), "one,two,");
+    EXPECT_EQ(shown("/24_05_17/h0.txt"), "x\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, FatInterop,

@@ -135,19 +135,39 @@ T done(T result) {
     return result;
 }
 
-bool open_for_writing(const Entry& entry, uint8_t oflag, uint8_t* handle) {
+// Gives up a slot: what it buffered goes to the card, its handle goes stale.
+void release(OpenFile& f) {
+    flush(f);
+    f.used = false;
+    f.generation = static_cast<uint8_t>((f.generation + 1) % kGenerations);
+}
+
+bool open_for_writing(Entry entry, uint8_t oflag, uint8_t* handle) {
     Driver& d = driver();
+    // A file opened again takes over its slot, so two handles never write
+    // it at once; a File never closed loses its slot to new opens when all
+    // are taken, as it costs nothing to leave one open elsewhere.
     OpenFile* slot = nullptr;
     for (OpenFile& f : d.files) {
         if (f.used && f.entry_block == entry.block && f.entry_index == entry.index) {
-            return false;  // one writer per file
+            release(f);
+            entry.first_cluster = f.first_cluster;  // as its last flush left them
+            entry.size = f.size;
+            slot = &f;
+            break;
         }
-        if (!f.used && slot == nullptr) {
+    }
+    for (OpenFile& f : d.files) {
+        if (slot == nullptr && !f.used) {
             slot = &f;
         }
     }
     if (slot == nullptr) {
-        return false;
+        slot = &d.files[0];
+        for (OpenFile& f : d.files) {
+            slot = f.last_use < slot->last_use ? &f : slot;
+        }
+        release(*slot);
     }
     const uint8_t generation = slot->generation;
     *slot = OpenFile{};
@@ -176,6 +196,7 @@ bool open_for_writing(const Entry& entry, uint8_t oflag, uint8_t* handle) {
     slot->length = slot->size;
     slot->position = (oflag & O_APPEND) != 0 ? slot->size : 0;
     slot->used = true;
+    slot->last_use = ++d.uses;
     *handle = static_cast<uint8_t>(1 + (slot - d.files) + kMaxFiles * generation);
     return true;
 }
@@ -240,6 +261,7 @@ size_t File::write(const void* buf, size_t count) {
     if (f == nullptr || (f->flags & O_WRITE) == 0 || !mounted() || buf == nullptr) {
         return done<size_t>(0);
     }
+    f->last_use = ++driver().uses;
     const uint8_t* bytes = static_cast<const uint8_t*>(buf);
     if ((f->flags & O_APPEND) != 0) {
         f->position = f->length;
@@ -293,8 +315,7 @@ bool File::close() {
         return done(false);
     }
     const bool synced = flush(*f);
-    f->used = false;
-    f->generation = static_cast<uint8_t>((f->generation + 1) % kGenerations);
+    release(*f);
     return done(synced);
 }
 

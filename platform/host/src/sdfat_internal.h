@@ -70,6 +70,7 @@ struct Volume {
 struct OpenFile {
     bool used = false;
     uint8_t generation = 0;
+    uint32_t last_use = 0;  // for giving the longest unused slot to a new open
     uint8_t flags = 0;
     uint32_t entry_block = 0;  // its directory entry
     uint16_t entry_index = 0;
@@ -98,6 +99,7 @@ struct Driver {
     Volume volume;
     uint8_t volume_epoch = 0;  // FatVolume state of the mount; 0: none
     OpenFile files[kMaxFiles];
+    uint32_t uses = 0;
     // The FAT block last read (the first FAT's copy, or the active one).
     bool fat_cached = false;
     uint32_t fat_cache_block = 0;
