@@ -7,12 +7,15 @@
 #include "ais.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "gestion_sd.h"
 #include "nmea.h"
 
 namespace {
 
 constexpr uint32_t LMMSI_DESCONOCIDO = 0xFFFFFFFF;
 constexpr uint8_t CCANAL_MSG6_NINGUNO = 0xFF;
+constexpr uint8_t CSENSOR_ESTACION_BASE = 1;
+constexpr uint8_t CSENSOR_TIDELINK = 2;
 constexpr uint8_t CBITS_NO_UTILIZADOS = 0x19;
 constexpr uint32_t LONGITUD_NO_DISPONIBLE = 108600000;
 constexpr uint32_t LATITUD_NO_DISPONIBLE = 54600000;
@@ -396,6 +399,23 @@ void presencia_barco(const strafaga_ais& rafaga, uint8_t ctipo) {
     linea();
 }
 
+// The sentence, after its tag block, to every sensor channel with a device
+// of the given type.
+void relevo_canales(const strafaga_ais& rafaga, uint8_t csensor) {
+    for (uint8_t ccanal = 0; ccanal < 2; ++ccanal) {
+        if (configuracion_sensor[ccanal].csensor != csensor) {
+            continue;
+        }
+        inserto_timestamp_canal(ccanal);
+        (ccanal == 0 ? Serial3 : Serial1).write(rafaga.cprocesada, rafaga.clongitud);
+        if (sensor[ccanal].cextraigo != 0) {
+            SerialUSB.print("Station Tx => ");
+            escribo_sentencia(rafaga);
+            linea();
+        }
+    }
+}
+
 }  // namespace
 
 void procesamos_vdo(strafaga_ais* prafaga) {
@@ -442,6 +462,13 @@ void procesamos_vdo(strafaga_ais* prafaga) {
 }
 
 void procesamos_vdm(strafaga_ais* prafaga) {
+    // Every received message is logged and handed to the base stations first.
+    creacion_timestamp(1);
+    if (stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] == 2) {
+        inserto_timestamp_fichero(CFICHERO_VDM);
+        inserto_registro_fichero(CFICHERO_VDM, prafaga->cprocesada, prafaga->clongitud);
+    }
+    relevo_canales(*prafaga, CSENSOR_ESTACION_BASE);
     if (stais.ccantidad_total_frames_vdm_msg6_procesando != 0) {
         continuacion_msg6(prafaga);
         return;
@@ -453,5 +480,7 @@ void procesamos_vdm(strafaga_ais* prafaga) {
         presencia_barco(*prafaga, ctipo);
     } else if (ctipo == 6) {
         primera_parte_msg6(prafaga);
+    } else {
+        relevo_canales(*prafaga, CSENSOR_TIDELINK);
     }
 }

@@ -71,6 +71,8 @@ STATION_STATE char noName[12] = "NO NAME    ";
 STATION_STATE char fat16str[9] = "FAT16   ";
 STATION_STATE char fat32str[9] = "FAT32   ";
 STATION_STATE SdFat sd{};
+STATION_STATE SdSpiCard card{};
+STATION_STATE uint8_t cache[512];
 
 const char m_test[] = "TEST";
 const char m_settings[] = "SETTINGS";

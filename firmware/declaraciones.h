@@ -305,6 +305,8 @@ extern char noName[12];
 extern char fat16str[9];
 extern char fat32str[9];
 extern SdFat sd;
+extern SdSpiCard card;      // the card as the formatter drives it
+extern uint8_t cache[512];  // one card block: the formatter's and the report's buffer
 
 // ---- Constant tables -------------------------------------------------------
 

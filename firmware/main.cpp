@@ -5,6 +5,7 @@
 #include "UnixTime.h"
 #include "ais.h"
 #include "analogicas.h"
+#include "gestion_sd.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
@@ -121,7 +122,7 @@ void setup() {
     cargar_estructuras_configuracion();
     lectura_variables_analogicas_ktr09(CALIBRACION_TODAS);
     config_clock();
-    // The card starts here, before the transponder link.
+    inicializacion_dispositivo_sd();
     inicializacion_ais(1);
     reset_sensor(1, 0);
     reset_sensor(1, 1);
@@ -157,13 +158,7 @@ static void relectura_reloj() {
         if (lfecha != stsd.lfecha_fichero) {
             stsd.lfecha_fichero = lfecha;
             stsd.ccreacion_nuevo_directorio = 1;
-            // The open files of the hour that ended are given up; closing the
-            // card's file handle joins here with the card logging.
-            for (uint8_t k = 0; k < 2; ++k) {
-                if (stsd.ccreacion_nuevo_fichero[k] == 2) {
-                    stsd.ccreacion_nuevo_fichero[k] = 0;
-                }
-            }
+            cierre_ficheros_sd();
         }
     }
     if (ktr09.creintentos_lectura_fecha == 0) {
@@ -239,6 +234,42 @@ void timeout_comando_ais() {
                 stais.creintentos_comando = 0;
                 stais.ccomando = 0;
             }
+            break;
+    }
+}
+
+// One step of the card: start attempts until it is ready, then, once the
+// clock has GPS time, the day's directory and the hour's files.
+static void paso_tarjeta_sd() {
+    switch (stsd.ctarjeta_inicializada) {
+        case 0:
+            if (stsd.cdelay == 0) {
+                inicializacion_sd();
+                if (creintentos_sd > 4) {
+                    stsd.ctarjeta_inicializada = 4;
+                }
+            }
+            break;
+        case 1:
+            creintentos_sd = 0;
+            digitalWrite(34, HIGH);
+            if (ktr09.csincronizada != 1) {
+                break;
+            }
+            if (stsd.ccreacion_nuevo_directorio == 1) {
+                creacion_nuevo_directorio();
+            } else if (stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] == 1) {
+                creacion_nuevo_fichero(CFICHERO_VDM);
+            } else if (stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] == 1) {
+                if (configuracion_sensor[0].csensor == 2 || configuracion_sensor[1].csensor == 2) {
+                    creacion_nuevo_fichero(CFICHERO_TIDELINK);
+                } else {
+                    stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 0;
+                }
+            }
+            break;
+        default:
+            creintentos_sd = 0;
             break;
     }
 }
@@ -344,6 +375,7 @@ void loop() {
     if (cminuto_leido == 1) {
         programacion_muestras();
     }
+    paso_tarjeta_sd();
     supervision_enlace_ais();
     procesamos_ais();
     secuencia_comandos_ais();

@@ -1,8 +1,10 @@
 #include <Arduino.h>
+#include <Wire.h>
 
 #include "analogicas.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "gestion_sd.h"
 #include "main.h"
 #include "procesado.h"
 #include "test.h"
@@ -22,11 +24,27 @@ void descarto_entrada_usb() {
     }
 }
 
+// The card has been formatted: stop the tick and the bus and let the
+// watchdog restart the station.
+static void reinicio_tras_formateo() {
+    linea();
+    SerialUSB.print("***** Reset device *****");
+    stop_timerTC0();
+    Wire.end();
+    while (true) {
+        __WFI();
+    }
+}
+
 static void ejecuto_linea_consola() {
     if (linea_empieza_por(m_test) == 1) {
         rutina_test(1);
     } else if (linea_empieza_por(m_settings) == 1) {
         rutina_test(0);
+    }
+    if (linea_empieza_por(m_format_sd) == 1) {
+        formateo_sd();
+        reinicio_tras_formateo();
     }
     estado();
     ktr09.cbytes_rx = 0;

@@ -1,0 +1,373 @@
+// The SD card log: card start-up, occupancy, a directory per UTC day with an
+// AIS and a TIDELINK file per UTC hour, and the tag block that precedes every
+// record.
+#include "gestion_sd.h"
+
+#include <Arduino.h>
+#include <SdFat.h>
+#include <sodaq_wdt.h>
+
+#include "UnixTime.h"
+#include "comunicaciones_pc.h"
+#include "declaraciones.h"
+#include "mcp7940.h"
+
+namespace {
+
+constexpr uint8_t CPIN_CS_SD = 52;
+constexpr uint8_t CBYTES_TEXTO_SD = sizeof(stsd.ctimestamp);
+constexpr uint8_t CLECTURAS_RELOJ = 20;
+constexpr uint8_t CINTENTOS_DIRECTORIO = 20;
+constexpr uint8_t CINTENTOS_FICHERO = 29;
+constexpr uint8_t COCUPACION_MAXIMA = 99;
+constexpr uint32_t LBLOQUES_SDXC = 70000000;
+
+void texto(const char* pctexto) {
+    SerialUSB.print(pctexto);
+}
+
+void linea_asteriscos() {
+    for (uint8_t i = 0; i < 42; ++i) {
+        SerialUSB.print('*');
+    }
+    linea();
+}
+
+// Up to 20 reads of the clock, feeding the watchdog between them.
+bool lectura_reloj() {
+    for (uint8_t i = 0; i < CLECTURAS_RELOJ; ++i) {
+        sodaq_wdt_reset();
+        if (lectura_fecha() == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void dos_cifras(String& destino, uint8_t cvalor) {
+    destino += static_cast<char>('0' + (cvalor / 10) % 10);
+    destino += static_cast<char>('0' + cvalor % 10);
+}
+
+const char* tipo_tarjeta(uint32_t lbloques) {
+    switch (sd.card()->type()) {
+        case SD_CARD_TYPE_SD1:
+            return "SD1\n";
+        case SD_CARD_TYPE_SD2:
+            return "SD2\n";
+        case SD_CARD_TYPE_SDHC:
+            return lbloques < LBLOQUES_SDXC ? "SDHC\n" : "SDXC\n";
+        default:
+            return "Unknown\n";
+    }
+}
+
+// The volume of partition 1, or one without partition table, with a root
+// directory.
+bool montaje_volumen() {
+    if (!sd.vol()->init(sd.card(), 1) && !sd.vol()->init(sd.card(), 0)) {
+        return false;
+    }
+    File raiz;
+    const bool bdirectorio = raiz.openRoot(sd.vol()) && raiz.isDir();
+    raiz.close();
+    return bdirectorio;
+}
+
+File& fichero(uint8_t ctipo_fichero) {
+    return ctipo_fichero == CFICHERO_VDM ? stsd.ffichero_vdm : stsd.ffichero_tidelink;
+}
+
+// The directory counts as there when it opens as a directory and its name
+// opens too, or the clock was read (the name is then today's).
+bool existe_directorio(bool breloj_leido) {
+    String ruta("/");
+    ruta += stsd.sdirectorio;
+    ruta += "/";
+    File directorio = sd.open(ruta.c_str());
+    const bool bdirectorio = directorio.isOpen() && directorio.isDir();
+    directorio.close();
+    File nombre = sd.open(stsd.sdirectorio.c_str());
+    const bool bnombre = nombre.isOpen();
+    nombre.close();
+    return bdirectorio && (bnombre || breloj_leido);
+}
+
+void sin_registro() {
+    stsd.ccreacion_nuevo_directorio = 0;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] = 0;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 0;
+}
+
+}  // namespace
+
+void inicializacion_dispositivo_sd() {
+    stsd.cintentos_creacion_fichero = 0;
+    stsd.cintentos_creacion_directorio = 0;
+    stsd.ccreacion_nuevo_directorio = 1;
+    stsd.cdelay = 0;
+    stsd.ctarjeta_inicializada = 0;
+    stsd.lfecha_fichero = 0;
+    stsd.cporcentaje_full = 0;
+    stsd.cbytes_name_file = 0;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] = 0;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 0;
+    stsd.snombre_fichero_dvm = "";
+    stsd.snombre_fichero_tidelink = "";
+    stsd.sdirectorio = "";
+}
+
+void inicializacion_sd() {
+    ++creintentos_sd;
+    escribo_mensaje(1, "Inicializacion SD");
+    const uint32_t linicio = millis();
+    if (!sd.cardBegin(CPIN_CS_SD, SD_SCK_MHZ(2))) {
+        escribo_mensaje(1, "Error inicializacion SD");
+        if (sd.cardErrorCode() != 0) {
+            sd.errorPrint("card begin");
+        }
+        stsd.cdelay = 2;
+        return;
+    }
+    cardSize = sd.card()->cardSize();
+    if (cardSize == 0) {
+        sd.errorPrint("cardSize failed");
+        return;
+    }
+    texto("\ninit time: ");
+    SerialUSB.print(static_cast<unsigned long>(millis() - linicio));
+    texto(" ms\n");
+    texto("\nCard type: ");
+    texto(tipo_tarjeta(cardSize));
+    if (cidDmp() == 0 || csdDmp() == 0) {
+        return;
+    }
+    uint32_t locr = 0;
+    if (!sd.card()->readOCR(&locr)) {
+        sd.errorPrint("\nreadOCR failed");
+        return;
+    }
+    texto("OCR: ");
+    SerialUSB.print(static_cast<unsigned long>(locr), HEX);
+    linea();
+    if (partDmp() == 0) {
+        return;
+    }
+    if (!montaje_volumen()) {
+        sd.errorPrint("\nFile System initialization failed.\n");
+        return;
+    }
+    volDmp();
+    linea_asteriscos();
+    texto("\tTarget SD OK");
+    linea();
+    linea_asteriscos();
+    stsd.ctarjeta_inicializada = 1;
+}
+
+uint8_t porcentaje_ocupacion_sd() {
+    const uint32_t ltotal = sd.vol()->clusterCount();
+    const int32_t llibres = sd.vol()->freeClusterCount();
+    // A volume that gives no count is taken as full: nothing more goes on it.
+    if (ltotal == 0 || llibres < 0) {
+        return 100;
+    }
+    const float flibre = static_cast<float>(llibres) * 100.0f / static_cast<float>(ltotal);
+    const float focupado = 100.0f - flibre;
+    if (ktr09.cextraigo != 0) {
+        texto("Tamano:");
+        SerialUSB.print(static_cast<unsigned long>(ltotal));
+        texto(" Libres:");
+        SerialUSB.print(static_cast<long>(llibres));
+        texto(" Porcentaje libre:");
+        SerialUSB.print(flibre, 2);
+        texto("% ");
+        texto("Porcentaje ocupado:");
+        SerialUSB.print(focupado, 2);
+        texto("% ");
+    }
+    return static_cast<uint8_t>(focupado);
+}
+
+void creacion_nuevo_directorio() {
+    texto("Intento creacion directorio numero: ");
+    SerialUSB.print(static_cast<unsigned int>(stsd.cintentos_creacion_directorio));
+    linea();
+    ++stsd.cintentos_creacion_directorio;
+    const bool breloj_leido = lectura_reloj();
+    if (stsd.cintentos_creacion_directorio > CINTENTOS_DIRECTORIO) {
+        stsd.snombre_fichero_dvm = "";
+        stsd.snombre_fichero_tidelink = "";
+        sin_registro();
+    }
+    String nombre;
+    dos_cifras(nombre, ktr09.cano_utc);
+    nombre += "_";
+    dos_cifras(nombre, ktr09.cmes_utc);
+    nombre += "_";
+    dos_cifras(nombre, ktr09.cdia_utc);
+    stsd.sdirectorio = nombre;
+    if (existe_directorio(breloj_leido)) {
+        escribo_mensaje(1, "Directorio ya existe");
+        stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] = 1;
+        stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 1;
+        stsd.ccreacion_nuevo_directorio = 0;
+        return;
+    }
+    const uint8_t cocupado = porcentaje_ocupacion_sd();
+    texto("Porcentaje ocupado SD:");
+    SerialUSB.print(static_cast<unsigned int>(cocupado));
+    texto(" %");
+    linea();
+    if (cocupado >= COCUPACION_MAXIMA) {
+        escribo_mensaje(1, "Limite maximo de memoria SD superado");
+        stsd.cintentos_creacion_directorio = 0;
+        stsd.cintentos_creacion_fichero = 0;
+        sin_registro();
+        return;
+    }
+    if (!sd.mkdir(stsd.sdirectorio.c_str(), true)) {
+        escribo_mensaje(1, "Error creando directorio.");
+        return;
+    }
+    texto("Nuevo directorio creado: ");
+    escribo_mensaje(1, stsd.sdirectorio.c_str());
+    stsd.cintentos_creacion_directorio = 0;
+    stsd.ccreacion_nuevo_directorio = 0;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] = 1;
+    stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 1;
+}
+
+void creacion_nuevo_fichero(uint8_t ctipo_fichero) {
+    if (ctipo_fichero > CFICHERO_TIDELINK) {
+        return;
+    }
+    linea();
+    texto("Intento creacion fichero numero: ");
+    SerialUSB.print(static_cast<unsigned int>(stsd.cintentos_creacion_fichero));
+    linea();
+    ++stsd.cintentos_creacion_fichero;
+    if (stsd.cintentos_creacion_fichero > CINTENTOS_FICHERO) {
+        stsd.ccreacion_nuevo_fichero[ctipo_fichero] = 4;
+        return;
+    }
+    lectura_reloj();
+    String ruta = stsd.sdirectorio;
+    ruta += "/";
+    dos_cifras(ruta, ktr09.chora_utc);
+    ruta += ctipo_fichero == CFICHERO_VDM ? "_vdm" : "_tlk";
+    ruta += ".txt";
+    File existente = sd.open(ruta.c_str(), O_READ);
+    texto(existente.isOpen() ? "Fichero existente: " : "Nuevo fichero creado: ");
+    existente.close();
+    escribo_mensaje(1, ruta.c_str());
+    (ctipo_fichero == CFICHERO_VDM ? stsd.snombre_fichero_dvm : stsd.snombre_fichero_tidelink) =
+        ruta.c_str();
+    File& destino = fichero(ctipo_fichero);
+    destino = sd.open(ruta.c_str(), O_WRITE | O_CREAT | O_APPEND);
+    // A file that did not open is tried again on the next pass, within the
+    // attempts allowed, rather than logged into as if it were open.
+    if (!destino.isOpen()) {
+        return;
+    }
+    stsd.ccreacion_nuevo_fichero[ctipo_fichero] = 2;
+    stsd.cintentos_creacion_fichero = 0;
+}
+
+void cierre_ficheros_sd() {
+    for (uint8_t k = 0; k < 2; ++k) {
+        if (stsd.ccreacion_nuevo_fichero[k] == 2) {
+            fichero(k).close();
+            stsd.ccreacion_nuevo_fichero[k] = 0;
+        }
+    }
+}
+
+// ---- Text and tag block ---------------------------------------------------------
+
+void inserto_byte_name_file(char* pctrama, uint8_t cdato) {
+    // The text holds 64 bytes; longer text is cut, never stored past them.
+    if (stsd.cbytes_name_file < CBYTES_TEXTO_SD) {
+        pctrama[stsd.cbytes_name_file] = static_cast<char>(cdato);
+        ++stsd.cbytes_name_file;
+    }
+    if (stsd.ccalculo_checksum_nmea == 1) {
+        stsd.cchecksum_nmea = static_cast<uint8_t>(stsd.cchecksum_nmea ^ cdato);
+    }
+}
+
+void inserto_variable_name_file(char* pctrama, uint32_t laux, uint8_t cnumero_cifras) {
+    char ccifras[10];
+    uint8_t n = 0;
+    do {
+        ccifras[n++] = static_cast<char>('0' + laux % 10);
+        laux /= 10;
+    } while ((laux != 0 || n < cnumero_cifras) && n < sizeof(ccifras));
+    while (n > 0) {
+        inserto_byte_name_file(pctrama, static_cast<uint8_t>(ccifras[--n]));
+    }
+}
+
+void inserto_variable_name_file_hex(char* pctrama, uint32_t laux, uint8_t cnumero_cifras) {
+    for (uint8_t k = cnumero_cifras; k > 0 && k <= 8; --k) {
+        const uint8_t cdigito = static_cast<uint8_t>((laux >> (4 * (k - 1))) & 0x0F);
+        inserto_byte_name_file(pctrama, static_cast<uint8_t>(cvalores_ascii[cdigito]));
+    }
+}
+
+void inserto_mensaje_name_file(char* pctrama, const char* pcmensaje) {
+    while (*pcmensaje != 0) {
+        inserto_byte_name_file(pctrama, static_cast<uint8_t>(*pcmensaje++));
+    }
+}
+
+void creacion_timestamp(uint8_t cin_live) {
+    lectura_fecha();
+    char* pctexto = stsd.ctimestamp;
+    stsd.cchecksum_nmea = 0;
+    stsd.ccalculo_checksum_nmea = 0;
+    stsd.cbytes_name_file = 0;
+    inserto_byte_name_file(pctexto, '\\');
+    stsd.ccalculo_checksum_nmea = 1;
+    inserto_mensaje_name_file(pctexto, "s:");
+    // The name field holds 20 characters with no terminator when it is full.
+    for (uint8_t i = 0;
+         i < sizeof(configuracion_ktr09.cnombre) && configuracion_ktr09.cnombre[i] != 0; ++i) {
+        inserto_byte_name_file(pctexto, static_cast<uint8_t>(configuracion_ktr09.cnombre[i]));
+    }
+    inserto_mensaje_name_file(pctexto, ",c:");
+    inserto_variable_name_file(pctexto, conversion_fecha_a_unix(), 0);
+    inserto_mensaje_name_file(pctexto, ",t:");
+    inserto_byte_name_file(pctexto, cin_live == 1 ? 'L' : 'R');
+    stsd.ccalculo_checksum_nmea = 0;
+    inserto_byte_name_file(pctexto, '*');
+    inserto_variable_name_file_hex(pctexto, stsd.cchecksum_nmea, 2);
+    inserto_byte_name_file(pctexto, '\\');
+}
+
+void inserto_timestamp_fichero(uint8_t ctipo_fichero) {
+    if (ctipo_fichero > CFICHERO_TIDELINK) {
+        return;
+    }
+    File& destino = fichero(ctipo_fichero);
+    destino.write(stsd.ctimestamp, stsd.cbytes_name_file);
+    destino.sync();
+}
+
+void inserto_timestamp_canal(uint8_t ccanal) {
+    Uart& uart = ccanal == 0 ? Serial3 : Serial1;
+    if (ccanal > 1) {
+        return;
+    }
+    uart.write(reinterpret_cast<const uint8_t*>(stsd.ctimestamp), stsd.cbytes_name_file);
+    uart.flush();
+}
+
+void inserto_registro_fichero(uint8_t ctipo_fichero, const uint8_t* pcdatos, uint16_t ibytes) {
+    if (ctipo_fichero > CFICHERO_TIDELINK) {
+        return;
+    }
+    File& destino = fichero(ctipo_fichero);
+    destino.write(pcdatos, ibytes);
+    destino.sync();
+}
