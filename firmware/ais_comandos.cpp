@@ -180,9 +180,9 @@ void sentencias_aimeb(const PeticionMeb& peticion, const unsigned char* pcpayloa
         // Binary data end on a whole byte: the bits past the last one are
         // fill. Six-bit text fills its characters exactly, so declaring those
         // bits fill would cut the warning's last character.
-        const uint8_t crelleno =
-            k == cfragmentos && peticion.cmensaje != 12 ? static_cast<uint8_t>((6 * ccaracteres) % 8)
-                                                        : 0;
+        const uint8_t crelleno = k == cfragmentos && peticion.cmensaje != 12
+                                     ? static_cast<uint8_t>((6 * ccaracteres) % 8)
+                                     : 0;
         inserto_variable_ais(crelleno, 1, 0);
         fin_sentencia();
     }

@@ -8,6 +8,7 @@
 #include "analogicas.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "gestion_sd.h"
 #include "i2c.h"
 #include "main.h"
 #include "mcp7940.h"
@@ -64,8 +65,23 @@ void paseo_salidas(Consola& consola) {
     }
 }
 
+// The card report again, retried every 2 s until the card starts.
+void pantalla_tarjeta(Consola& consola) {
+    if (stsd.cdelay != 0 || stsd.ctarjeta_inicializada != 0) {
+        return;
+    }
+    inicializacion_sd();
+    porcentaje_ocupacion_sd();
+    if (stsd.ctarjeta_inicializada == 1) {
+        consola.cpantalla = NINGUNA;
+    } else {
+        stsd.cdelay = 2;
+    }
+}
+
 void pantalla(Consola& consola) {
     if (consola.cpantalla == TARJETA_SD) {
+        pantalla_tarjeta(consola);
         return;
     }
     if (cretardo_tiempo != 0) {

@@ -5,12 +5,16 @@
 #include <memory>
 #include <string>
 
+#include <Arduino.h>
+
 #include "devices/ais_transponder.h"
 #include "devices/analog_inputs.h"
 #include "devices/device.h"
 #include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
 #include "devices/state_file.h"
+#include "gestion_sd.h"
+#include "host/machine.h"
 #include "devices/weather_station.h"
 
 namespace sim {
@@ -22,6 +26,15 @@ struct Attached {
 };
 
 Attached g_attached;
+
+// A new card is formatted by the station's own formatter, as a technician
+// would with "FORMAT SD", before the station first starts; what it prints
+// is not part of the run.
+void format_new_card() {
+    SerialUSB.begin(115200);
+    formateo_sd();
+    host::usb_take_output();
+}
 
 template <typename Model>
 Model* model_named(const char* name) {
@@ -36,6 +49,7 @@ std::string attach_default_devices(const Options& options) {
     if (std::string error = check_state_dir(options.state_dir); !error.empty()) {
         return error;
     }
+    const bool fresh_card = !std::filesystem::exists(state / "sd_card.img");
     // Every state file is read before any is written, so that a refused
     // start leaves the directory as the user had it.
     Attached attached;
@@ -60,6 +74,9 @@ std::string attach_default_devices(const Options& options) {
     g_attached = std::move(attached);
     for (const auto& device : g_attached.devices) {
         device->attach();
+    }
+    if (fresh_card && station_device("sd_card") != nullptr) {
+        format_new_card();
     }
     return {};
 }

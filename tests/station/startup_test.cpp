@@ -84,19 +84,6 @@ TEST_F(StationTest, PcFrameOverUsbIsCheckedAndAcknowledged) {
                              std::string(reply.begin(), reply.end()) + "Reset de contadores.\r\n"));
 }
 
-// Without a card formatter the keyword is an ordinary console line: the
-// station must not halt and restart as if it had formatted a card.
-TEST_F(StationTest, FormatCommandDoesNotPretendToFormat) {
-    host::run_for(4 * kSecond);
-    host::usb_take_output();
-    host::usb_send("FORMAT SD\r");
-    host::run_for(3 * kSecond);
-    const std::string out = host::usb_take_output();
-    EXPECT_FALSE(contains(out, "Reset device")) << out;
-    EXPECT_TRUE(contains(out, "\tBatery (")) << "the line is followed by the status";
-    EXPECT_EQ(0u, host::restart_count());
-}
-
 TEST_F(StationTest, ConsoleLineIsEchoedInUpperCase) {
     host::run_for(4 * kSecond);
     host::usb_take_output();

@@ -65,7 +65,8 @@ TEST_F(PcLinkTest, ReadRepliesWithTheBytesAndShowsTheConfiguration) {
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + 0x10, image.begin() + 0x15), reply->data);
     const std::string text(out.begin(), out.end());
     EXPECT_NE(std::string::npos, text.find("Trama de tipo lectura.\r\nAntes de leer EEPROM\r\n"));
-    EXPECT_NE(std::string::npos, text.find("\r\nSensor 2: 0\r\nSensor 3: 0\r\nAIS ctipo_comunicacion: 0\r\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("\r\nSensor 2: 0\r\nSensor 3: 0\r\nAIS ctipo_comunicacion: 0\r\n"));
 }
 
 TEST_F(PcLinkTest, ReadIsLimitedToWhatOneReplyCarries) {

@@ -276,12 +276,14 @@ TEST_F(ScenarioApply, AStoppedClockStandsStillUntilCleared) {
         {"at": "10s", "clock_fault": "stopped"}, {"at": "1m", "clock_fault": "none"}]})");
     std::string error;
     ASSERT_TRUE(sim::apply_scenario(scenario, &error)) << error;
-    host::run_until(10 * host::kSecond);
+    // Steps count from the moment they were applied.
+    const host::Micros start = host::now();
+    host::run_until(start + 10 * host::kSecond);
     const int stopped_at = devices_.clock->time().second;
-    host::run_until(50 * host::kSecond);
+    host::run_until(start + 50 * host::kSecond);
     EXPECT_EQ(stopped_at, devices_.clock->time().second);
     EXPECT_FALSE(devices_.clock->oscillator_running());
-    host::run_until(70 * host::kSecond);
+    host::run_until(start + 70 * host::kSecond);
     EXPECT_TRUE(devices_.clock->oscillator_running());
     EXPECT_NE(stopped_at, devices_.clock->time().second);
 }
