@@ -215,8 +215,16 @@ void AisTransponder::answer_psmt(const std::vector<std::string>& fields) {
             nak("PS", "MT", "Command malformed");
             return;
         }
-        settings_.gps_output = filter != 0;
         reply({"PSMT,0," + command + ",0"});
+        // It acknowledges the filter before it forwards under the new one.
+        const bool on = filter != 0;
+        const uint64_t generation = generation_;
+        host::schedule_in((faults_.late_replies ? kLateReplyDelay : kReplyDelay) + 1,
+                          [this, generation, on] {
+                              if (generation == generation_) {
+                                  settings_.gps_output = on;
+                              }
+                          });
         return;
     }
     const std::string code = fields[6];
