@@ -1,5 +1,8 @@
-// ktr09-config: builds the station's EEPROM configuration image from a
-// readable JSON file, and prints an image back as that file.
+// ktr09-config: the station's PC configuration program. Converts between the
+// readable JSON configuration file and the EEPROM image, and reads, writes
+// and verifies a station's configuration over its serial link.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +13,7 @@
 
 #include "codec/config_json.h"
 #include "codec/config_image.h"
+#include "serial_link.h"
 
 namespace {
 
@@ -31,12 +35,83 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     return static_cast<bool>(out);
 }
 
+// The parts of the image the station uses: block 1, block 2 and the
+// calibration block. Each fits one request.
+const std::vector<tools::Range> kConfigurationBlocks = {{0, 112}, {112, 78}, {0x1FF0, 16}};
+
+void show_progress(const char* verb, size_t done, size_t total) {
+    // One line rewritten in place on a terminal, one line per block in a log.
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    std::fprintf(stderr, "%s%s %zu/%zu blocks%s", terminal ? "\r" : "", verb, done, total,
+                 terminal ? (done == total ? "\n" : "") : "\n");
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "ktr09-config: %s\n", message.c_str());
+    return 1;
+}
+
+bool file_to_image(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+    std::string text;
+    if (!read_text(path, &text)) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    if (!codec::json_text_to_image(text, image, error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+bool write_text(const std::string& path, const std::string& text) {
+    if (path.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return true;
+    }
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+// 16 bytes a line, each line led by its address.
+std::string hex_dump(uint32_t address, const std::vector<uint8_t>& bytes) {
+    std::string text;
+    char cell[16];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 16 == 0) {
+            std::snprintf(cell, sizeof cell, "%s%04X:", i == 0 ? "" : "\n",
+                          static_cast<unsigned>(address + i));
+            text += cell;
+        }
+        std::snprintf(cell, sizeof cell, " %02X", bytes[i]);
+        text += cell;
+    }
+    return text + "\n";
+}
+
+struct LinkOptions {
+    std::string device;
+    int timeout_ms = 2000;
+};
+
+void add_link_options(CLI::App* command, LinkOptions* options) {
+    command
+        ->add_option("-d,--device", options->device,
+                     "Serial device of the station (a port, or the simulator's USB pty)")
+        ->required();
+    command->add_option("--timeout", options->timeout_ms, "Milliseconds to wait for each reply")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 60000));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "Station configuration images: the 8 KB EEPROM image the KTR09 station loads at "
-        "start-up, as a readable JSON file and back."};
+        "KTR09 station configuration: the 8 KB EEPROM image the station loads at start-up, "
+        "as a readable JSON file and back, and the station's configuration read, written "
+        "and verified over its USB or serial link."};
     app.require_subcommand(1);
 
     std::string json_path;
@@ -57,48 +132,132 @@ int main(int argc, char** argv) {
         app.add_subcommand("default", "Write the simulator's standard configuration as JSON");
     make_default->add_option("-o,--output", default_path, "Write the JSON here instead of stdout");
 
+    LinkOptions link_options;
+    CLI::App* ping_command = app.add_subcommand("ping", "Check that the station answers");
+    add_link_options(ping_command, &link_options);
+
+    std::string station_json_path;
+    std::string from_text;
+    size_t count = 0;
+    CLI::App* read_command = app.add_subcommand(
+        "read", "Read the station's configuration as JSON, or an address range as hex");
+    add_link_options(read_command, &link_options);
+    read_command->add_option("-o,--output", station_json_path, "Write here instead of stdout");
+    CLI::Option* from_option = read_command->add_option(
+        "--from", from_text, "First address of a raw range (0x.. or decimal)");
+    CLI::Option* count_option = read_command->add_option("--count", count, "Bytes of the raw range")
+                                    ->check(CLI::Range(1, 8192));
+    from_option->needs(count_option);
+    count_option->needs(from_option);
+
+    std::string write_path;
+    CLI::App* write_command = app.add_subcommand(
+        "write", "Write a JSON configuration to the station, which applies it at once");
+    add_link_options(write_command, &link_options);
+    write_command->add_option("config", write_path, "JSON configuration file")->required();
+
+    std::string verify_path;
+    CLI::App* verify_command = app.add_subcommand(
+        "verify", "Compare the station's configuration with a JSON file (exit 1 on a difference)");
+    add_link_options(verify_command, &link_options);
+    verify_command->add_option("config", verify_path, "JSON configuration file")->required();
+
     CLI11_PARSE(app, argc, argv);
 
     std::string error;
     if (to_image->parsed()) {
-        std::string text;
-        if (!read_text(json_path, &text)) {
-            std::fprintf(stderr, "ktr09-config: cannot read %s\n", json_path.c_str());
-            return 1;
-        }
         std::vector<uint8_t> image;
-        if (!codec::json_text_to_image(text, &image, &error)) {
-            std::fprintf(stderr, "ktr09-config: %s: %s\n", json_path.c_str(), error.c_str());
-            return 1;
+        if (!file_to_image(json_path, &image, &error)) {
+            return fail(error);
         }
         if (!write_bytes(image_path, image)) {
-            std::fprintf(stderr, "ktr09-config: cannot write %s\n", image_path.c_str());
-            return 1;
+            return fail("cannot write " + image_path);
+        }
+        return 0;
+    }
+    if (to_json->parsed()) {
+        std::string text;
+        if (!codec::image_file_to_json_text(read_path, &text, &error)) {
+            return fail(error);
+        }
+        return write_text(out_path, text) ? 0 : fail("cannot write " + out_path);
+    }
+    if (make_default->parsed()) {
+        const std::string text = codec::config_json_text(codec::default_station_config());
+        return write_text(default_path, text) ? 0 : fail("cannot write " + default_path);
+    }
+
+    // The file is checked before the station is touched.
+    std::vector<uint8_t> file_image;
+    if (write_command->parsed() && !file_to_image(write_path, &file_image, &error)) {
+        return fail(error);
+    }
+    if (verify_command->parsed() && !file_to_image(verify_path, &file_image, &error)) {
+        return fail(error);
+    }
+    std::vector<tools::Range> ranges = kConfigurationBlocks;
+    if (from_option->count() != 0) {
+        size_t from = 0;
+        try {
+            size_t used = 0;
+            from = std::stoul(from_text, &used, 0);
+            if (used != from_text.size()) {
+                throw std::invalid_argument(from_text);
+            }
+        } catch (const std::exception&) {
+            return fail("--from: not an address: " + from_text);
+        }
+        if (from + count > codec::kConfigImageSize) {
+            return fail("--from/--count: the range runs past the 8192-byte EEPROM");
+        }
+        ranges = {tools::Range{static_cast<uint32_t>(from), count}};
+    }
+
+    tools::SerialLink link;
+    link.set_timeout_ms(link_options.timeout_ms);
+    if (!link.open(link_options.device, &error)) {
+        return fail(error);
+    }
+    if (ping_command->parsed()) {
+        if (!tools::ping(&link, &error)) {
+            return fail(error);
+        }
+        std::printf("station on %s answers\n", link_options.device.c_str());
+        return 0;
+    }
+    if (write_command->parsed()) {
+        if (!tools::write_ranges(&link, ranges, file_image, show_progress, &error)) {
+            return fail(error);
         }
         return 0;
     }
 
-    std::string text;
-    const std::string* output = nullptr;
-    if (to_json->parsed()) {
-        if (!codec::image_file_to_json_text(read_path, &text, &error)) {
-            std::fprintf(stderr, "ktr09-config: %s\n", error.c_str());
-            return 1;
+    std::vector<uint8_t> station_image = codec::blank_image();
+    if (!tools::read_ranges(&link, ranges, &station_image, show_progress, &error)) {
+        return fail(error);
+    }
+    if (read_command->parsed()) {
+        const tools::Range& range = ranges.front();
+        const std::string text =
+            from_option->count() != 0
+                ? hex_dump(range.address,
+                           std::vector<uint8_t>(station_image.begin() + range.address,
+                                                station_image.begin() + range.address + range.size))
+                : codec::config_json_text(codec::decode_image(station_image));
+        return write_text(station_json_path, text) ? 0 : fail("cannot write " + station_json_path);
+    }
+    for (const tools::Range& range : ranges) {
+        for (uint32_t address = range.address; address < range.address + range.size; ++address) {
+            if (station_image[address] != file_image[address]) {
+                char where[96];
+                std::snprintf(where, sizeof where,
+                              " differs from the station at address %u (0x%04X): station "
+                              "0x%02X, file 0x%02X",
+                              address, address, station_image[address], file_image[address]);
+                return fail(verify_path + where);
+            }
         }
-        output = &out_path;
-    } else {
-        text = codec::config_json_text(codec::default_station_config());
-        output = &default_path;
     }
-    if (output->empty()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return 0;
-    }
-    std::ofstream out(*output, std::ios::trunc);
-    out << text;
-    if (!out) {
-        std::fprintf(stderr, "ktr09-config: cannot write %s\n", output->c_str());
-        return 1;
-    }
+    std::printf("the station's configuration matches %s\n", verify_path.c_str());
     return 0;
 }
