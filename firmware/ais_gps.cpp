@@ -74,7 +74,9 @@ void sentencia_gga(const strafaga_ais& rafaga) {
     }
     stais.csatelites = static_cast<uint8_t>(lsatelites);
     float fhdop = 0.0f;
-    if (extraccion_dato_nmea_float(8, rafaga.cprocesada, 0, rafaga.clongitud, &fhdop) == 1) {
+    // A negative dilution is no reading: it counts as an empty field.
+    if (extraccion_dato_nmea_float(8, rafaga.cprocesada, 0, rafaga.clongitud, &fhdop) == 1 &&
+        fhdop >= 0.0f) {
         if (fhdop > 10.0f) {
             fhdop = 9.9f;
         }

@@ -8,10 +8,12 @@
 #include <cstring>
 
 #include <Arduino.h>
+#include <Wire.h>
 
 #include "ais.h"
 #include "declaraciones.h"
 #include "host/machine.h"
+#include "main.h"
 
 namespace {
 
@@ -31,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     host::reset_machine();
     SerialUSB.begin(115200);
+    // Clock reads and card waits count on the tick.
+    setup_timerTC0(1, 48000);
+    start_timerTC0();
+    Wire.begin();
     stais.ccomando = static_cast<uint8_t>(data[0] % CCOMANDOS_AIS);
     stais.cextraigo = static_cast<uint8_t>(data[1] % 3);
     stais.cconexion_software_pc = static_cast<uint8_t>(data[2] % 3);

@@ -132,7 +132,7 @@ TEST_F(AisTrafficTest, HdopInTenths) {
     const struct {
         const char* hdop;
         uint8_t tenths;
-    } cases[] = {{"0.9", 9}, {"1.25", 12}, {"10.0", 100}, {"25.0", 99}, {"", 99}};
+    } cases[] = {{"0.9", 9}, {"1.25", 12}, {"10.0", 100}, {"25.0", 99}, {"", 99}, {"-8.0", 99}};
     for (const auto& c : cases) {
         burst(nmea(std::string("GPGGA,123455,,,,,1,07,") + c.hdop + ",,,,,,"));
         EXPECT_EQ(c.tenths, stais.cqgps) << c.hdop;
