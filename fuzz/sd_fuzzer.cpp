@@ -17,7 +17,13 @@
 #include <map>
 #include <string>
 
+#include <Arduino.h>
+#include <Wire.h>
+
+#include "declaraciones.h"
+#include "gestion_sd.h"
 #include "host/machine.h"
+#include "main.h"
 
 namespace {
 
@@ -222,6 +228,38 @@ void append(SdFat& sd, const char* path, uint8_t oflag, size_t length, char fill
     file.close();
 }
 
+// The station's own card start-up and an hour's logging on the damaged card:
+// the card report, the volume mount, the day directory and hour file, and a
+// record behind its tag block.
+void station_logging(FuzzCard& card) {
+    host::reset_machine();
+    host::attach_sd_card(&card);
+    SerialUSB.begin(115200);
+    setup_timerTC0(1, 48000);
+    start_timerTC0();
+    Wire.begin();
+    ktr09.cano_utc = 24;
+    ktr09.cmes_utc = 5;
+    ktr09.cdia_utc = 17;
+    ktr09.chora_utc = 13;
+    inicializacion_dispositivo_sd();
+    inicializacion_sd();
+    if (stsd.ctarjeta_inicializada == 1) {
+        creacion_nuevo_directorio();
+        creacion_nuevo_fichero(CFICHERO_VDM);
+        if (stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] == 2) {
+            static const char kSentence[] = "!AIVDM,1,1,,A,15M67FC000G?ufbE`FepT@3n00Sa,0*5C\r\n";
+            creacion_timestamp(1);
+            inserto_timestamp_fichero(CFICHERO_VDM);
+            inserto_registro_fichero(CFICHERO_VDM, reinterpret_cast<const uint8_t*>(kSentence),
+                                     sizeof(kSentence) - 1);
+        }
+        cierre_ficheros_sd();
+    }
+    host::usb_take_output();
+    host::reset_machine();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -244,6 +282,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += length;
     }
 
+    if ((operations & 0x80) != 0) {
+        uint8_t part = 1;
+        bound_writes(card, part);
+        const uint32_t first = card.allowed_first;
+        const uint32_t end = card.allowed_end;
+        part = 0;
+        bound_writes(card, part);
+        // Either volume the station may mount bounds its writes.
+        card.allowed_first = std::min(first, card.allowed_first);
+        card.allowed_end = std::max(end, card.allowed_end);
+        station_logging(card);
+        return 0;
+    }
     host::reset_machine();
     host::attach_sd_card(&card);
     SdFat sd;
