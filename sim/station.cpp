@@ -12,6 +12,7 @@
 #include "devices/device.h"
 #include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
+#include "devices/sd_card.h"
 #include "devices/state_file.h"
 #include "gestion_sd.h"
 #include "host/machine.h"
@@ -26,6 +27,8 @@ struct Attached {
 };
 
 Attached g_attached;
+
+constexpr uint32_t kSmallestFormattedBlocks = 7 * 2048 - 2047;
 
 // A new card is formatted by the station's own formatter, as a technician
 // would with "FORMAT SD", before the station first starts; what it prints
@@ -75,7 +78,11 @@ std::string attach_default_devices(const Options& options) {
     for (const auto& device : g_attached.devices) {
         device->attach();
     }
-    if (fresh_card && station_device("sd_card") != nullptr) {
+    // A card too small for the formatter (under 7 MiB) would halt it for
+    // good; it stays blank and the station reports it has no file system.
+    if (Device* card = station_device("sd_card");
+        fresh_card && card != nullptr &&
+        model_of<SdCardModel>(*card).block_count() >= kSmallestFormattedBlocks) {
         format_new_card();
     }
     return {};

@@ -154,6 +154,33 @@ TEST_F(CardLogStation, ADayDirectoryAndHourFileTheToolsAccept) {
     EXPECT_EQ(logged.size(), matched) << "each sentence heard is logged once";
 }
 
+// GPS time two minutes before midnight: at 00:00 the hour's files close and
+// the next day's directory and 00 file open; a restart in that hour finds
+// the file and appends to it.
+TEST_F(CardLogStation, MidnightRolloverAndARestartWithinTheHour) {
+    start();
+    // 2025-05-20 23:57:30 UTC on the transponder's GPS from its start.
+    sim::station_devices().transponder->settings().utc_start = 1747785450;
+    host::run_for(5 * kMinute);
+    const std::string first_run = host::usb_take_output();
+    EXPECT_NE(std::string::npos, first_run.find("Nuevo directorio creado: 25_05_20"));
+    EXPECT_NE(std::string::npos, first_run.find("Nuevo fichero creado: 25_05_20/23_vdm.txt"));
+    EXPECT_NE(std::string::npos, first_run.find("Nuevo directorio creado: 25_05_21"));
+    EXPECT_NE(std::string::npos, first_run.find("Nuevo fichero creado: 25_05_21/00_vdm.txt"));
+    EXPECT_EQ(std::string::npos, first_run.find("_tlk")) << "no TIDELINK channel, no file";
+    host::power_off();
+    host::power_on();
+    host::run_for(2 * kMinute);
+    const std::string second_run = host::usb_take_output();
+    EXPECT_NE(std::string::npos, second_run.find("Directorio ya existe"));
+    EXPECT_NE(std::string::npos, second_run.find("Fichero existente: 25_05_21/00_vdm.txt"));
+    host::power_off();
+    EXPECT_EQ(0, fsck_volume(image(), 223).status);
+    const ToolRun dir = mtools("mdir", image(), 223, "-b -/ ::/");
+    EXPECT_NE(std::string::npos, dir.output.find("25_05_20/23_VDM.TXT")) << dir.output;
+    EXPECT_NE(std::string::npos, dir.output.find("25_05_21/00_VDM.TXT")) << dir.output;
+}
+
 TEST_F(CardLogStation, FormatFromTheConsoleRestartsOnAFreshVolume) {
     start();
     host::run_for(8 * kSecond);
@@ -169,6 +196,18 @@ TEST_F(CardLogStation, FormatFromTheConsoleRestartsOnAFreshVolume) {
     host::run_for(6 * kSecond);
     EXPECT_NE(std::string::npos, host::usb_take_output().find("\tTarget SD OK"));
     EXPECT_EQ(0, fsck_volume(image(), 223).status);
+}
+
+TEST_F(CardLogStation, ACardTooSmallIsRefusedByTheFormatter) {
+    start("capacity_mb 4\nprofile sd2\n");
+    host::run_for(8 * kSecond);
+    EXPECT_NE(std::string::npos,
+              host::usb_take_output().find("\nFile System initialization failed.\n"))
+        << "a new card that small stays blank";
+    host::usb_send("FORMAT SD\r");
+    host::run_for(3 * kSecond);
+    EXPECT_NE(std::string::npos, host::usb_take_output().find("error: Card is too small.\r\n"));
+    EXPECT_EQ(1u, host::restart_count()) << "the halted formatter is restarted by the watchdog";
 }
 
 TEST_F(CardLogStation, AnEmptySlotIsGivenUpAfterFiveAttempts) {
