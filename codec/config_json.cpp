@@ -8,6 +8,8 @@
 #include <regex>
 #include <set>
 
+#include "codec/nmea.h"
+
 namespace codec {
 namespace {
 
@@ -344,19 +346,6 @@ ordered_json config_to_json(const StationConfig& config) {
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 void read_channel(const json& c, const std::string& path, FieldReader& read,
                   SensorChannelConfig* channel) {
     read.begin_object(c, path);
@@ -444,8 +433,8 @@ void read_runs(const json& runs, FieldReader& read, std::vector<uint8_t>* image)
                 ++i;
                 continue;
             }
-            const int high = hex_value(text[i]);
-            const int low = i + 1 < text.size() ? hex_value(text[i + 1]) : -1;
+            const int high = hex_digit(text[i]);
+            const int low = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
             if (high < 0 || low < 0 || at >= kConfigImageSize) {
                 read.fail_at(path + ".bytes", "must be hexadecimal bytes inside the image");
                 return;

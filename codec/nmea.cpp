@@ -3,7 +3,6 @@
 #include <cstdio>
 
 namespace codec {
-namespace {
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') {
@@ -17,6 +16,8 @@ int hex_digit(char c) {
     }
     return -1;
 }
+
+namespace {
 
 std::optional<Sentence> refuse(std::string* error, const char* why) {
     if (error != nullptr) {

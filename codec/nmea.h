@@ -14,6 +14,9 @@ namespace codec {
 // and the '*').
 uint8_t nmea_checksum(std::string_view body);
 
+// The value of a hexadecimal digit (either case), or -1.
+int hex_digit(char c);
+
 // start + body + "*HH" + CR LF, with the body's checksum.
 std::string build_sentence(char start, std::string_view body);
 std::string build_sentence(char start, const std::vector<std::string>& fields);

@@ -45,6 +45,20 @@ uint16_t converter_complement_2(int16_t idata);
 // non-negative one in its low 27 bits.
 uint32_t lconverter_complement_2(int32_t ldata);
 
+// The packing cursor of a payload built in stais.cmsg: the symbol being
+// filled and its free bit positions (6 = empty).
+struct stcursor_ais {
+    uint8_t csimbolo;
+    uint8_t cbits_resto;
+};
+// Clears the 90 symbols of stais.cmsg and starts the cursor at symbol 0.
+void inicio_payload_ais(stcursor_ais* pcursor);
+// Packs the low cbits bits of lvalor at the cursor.
+void empaqueto_ais(stcursor_ais* pcursor, uint32_t lvalor, uint8_t cbits);
+// The packed symbols armoured into pcdestino: byte 0 the character count
+// (at most CCARACTERES_PAYLOAD_AIS), then the characters.
+void cierro_payload_ais(const stcursor_ais& cursor, unsigned char* pcdestino);
+
 // ---- Message 8 meteorological broadcast (ais_msg8.cpp) -----------------------
 
 // The application payload of message 8 (DAC 1, FI 31: everything after the

@@ -82,3 +82,26 @@ uint32_t lconverter_complement_2(int32_t ldata) {
     }
     return static_cast<uint32_t>(ldata) & 0x07FFFFFFu;
 }
+
+void inicio_payload_ais(stcursor_ais* pcursor) {
+    for (unsigned char& csimbolo : stais.cmsg) {
+        csimbolo = 0;
+    }
+    *pcursor = stcursor_ais{0, 6};
+}
+
+void empaqueto_ais(stcursor_ais* pcursor, uint32_t lvalor, uint8_t cbits) {
+    pcursor->cbits_resto = cpartimos_y_codificamos_en_6bits(lvalor, cbits, pcursor->cbits_resto,
+                                                            &pcursor->csimbolo, stais.cmsg);
+}
+
+void cierro_payload_ais(const stcursor_ais& cursor, unsigned char* pcdestino) {
+    uint8_t ccaracteres = static_cast<uint8_t>(cursor.csimbolo + (cursor.cbits_resto != 6 ? 1 : 0));
+    if (ccaracteres > CCARACTERES_PAYLOAD_AIS) {
+        ccaracteres = CCARACTERES_PAYLOAD_AIS;
+    }
+    pcdestino[0] = ccaracteres;
+    for (uint8_t i = 0; i < ccaracteres; ++i) {
+        pcdestino[i + 1] = codificacion_caracteres_ascii_seis_bits(stais.cmsg[i]);
+    }
+}

@@ -11,35 +11,6 @@ namespace {
 constexpr uint8_t CBYTES_PARTE_MSG6 = 61;
 constexpr char kTextoMsg12[] = "TE ESTAS APROXIMANDOOOO";
 
-struct Cursor {
-    uint8_t csimbolo;
-    uint8_t cbits_resto;
-};
-
-void empaqueto(Cursor& cursor, uint32_t lvalor, uint8_t cbits) {
-    cursor.cbits_resto = cpartimos_y_codificamos_en_6bits(lvalor, cbits, cursor.cbits_resto,
-                                                          &cursor.csimbolo, stais.cmsg);
-}
-
-void inicio_payload(Cursor& cursor) {
-    for (unsigned char& csimbolo : stais.cmsg) {
-        csimbolo = 0;
-    }
-    cursor = Cursor{0, 6};
-}
-
-// Count (capped at 89) and armoured characters of the packed symbols.
-void cierro_payload(const Cursor& cursor, unsigned char* pcdestino) {
-    uint8_t ccaracteres = static_cast<uint8_t>(cursor.csimbolo + (cursor.cbits_resto != 6 ? 1 : 0));
-    if (ccaracteres > CCARACTERES_PAYLOAD_AIS) {
-        ccaracteres = CCARACTERES_PAYLOAD_AIS;
-    }
-    pcdestino[0] = ccaracteres;
-    for (uint8_t i = 0; i < ccaracteres; ++i) {
-        pcdestino[i + 1] = codificacion_caracteres_ascii_seis_bits(stais.cmsg[i]);
-    }
-}
-
 void hex2(uint8_t cvalor) {
     transmito_variable_hex(cvalor, 2, ' ');
 }
@@ -69,8 +40,8 @@ void codifico_datos_trama_nmea_mensaje_6(uint8_t ccanal) {
         return;
     }
     stsensor& canal = sensor[ccanal];
-    Cursor cursor{};
-    inicio_payload(cursor);
+    stcursor_ais cursor{};
+    inicio_payload_ais(&cursor);
     // The frame buffer bounds the relay whatever the counts say.
     uint16_t iprimero = static_cast<uint16_t>(CBYTES_PARTE_MSG6 * stais.cpartes_paquete_tx);
     uint16_t ifin = static_cast<uint16_t>(iprimero + CBYTES_PARTE_MSG6);
@@ -83,13 +54,13 @@ void codifico_datos_trama_nmea_mensaje_6(uint8_t ccanal) {
     if (iprimero > ifin) {
         iprimero = ifin;
     }
-    empaqueto(cursor, 11, 10);  // DAC
-    empaqueto(cursor, 11, 6);   // FI
-    empaqueto(cursor, 16u * stais.ccantidad_partes_paquete + stais.cpartes_paquete_tx + 1u, 8);
+    empaqueto_ais(&cursor, 11, 10);  // DAC
+    empaqueto_ais(&cursor, 11, 6);   // FI
+    empaqueto_ais(&cursor, 16u * stais.ccantidad_partes_paquete + stais.cpartes_paquete_tx + 1u, 8);
     for (uint16_t i = iprimero; i < ifin; ++i) {
-        empaqueto(cursor, canal.cdatos_tx[i], 8);
+        empaqueto_ais(&cursor, canal.cdatos_tx[i], 8);
     }
-    cierro_payload(cursor, canal.cpayload_msg6);
+    cierro_payload_ais(cursor, canal.cpayload_msg6);
 
     linea();
     SerialUSB.print("Mensaje ");
@@ -110,12 +81,12 @@ void codifico_datos_trama_nmea_mensaje_6(uint8_t ccanal) {
 }
 
 void codifico_datos_trama_nmea_mensaje_12() {
-    Cursor cursor{};
-    inicio_payload(cursor);
+    stcursor_ais cursor{};
+    inicio_payload_ais(&cursor);
     for (const char* pc = kTextoMsg12; *pc != 0; ++pc) {
-        empaqueto(cursor, static_cast<uint8_t>(*pc), 6);
+        empaqueto_ais(&cursor, static_cast<uint8_t>(*pc), 6);
     }
-    cierro_payload(cursor, stais.cmsg_tx);
+    cierro_payload_ais(cursor, stais.cmsg_tx);
 
     linea();
     SerialUSB.print("Mensaje 12:");

@@ -96,15 +96,8 @@ uint32_t mascara(uint8_t cbits) {
     return cbits >= 32 ? 0xFFFFFFFFu : ((1u << cbits) - 1u);
 }
 
-// The packing cursor over stais.cmsg.
-struct Cursor {
-    uint8_t csimbolo;
-    uint8_t cbits_resto;
-};
-
-void empaqueto(Cursor& cursor, uint32_t lvalor, uint8_t cbits) {
-    cursor.cbits_resto = cpartimos_y_codificamos_en_6bits(lvalor, cbits, cursor.cbits_resto,
-                                                          &cursor.csimbolo, stais.cmsg);
+void empaqueto(stcursor_ais& cursor, uint32_t lvalor, uint8_t cbits) {
+    empaqueto_ais(&cursor, lvalor, cbits);
 }
 
 // A stored position (28-bit longitude or 27-bit latitude two's complement,
@@ -319,10 +312,8 @@ void traza_msg8(uint32_t llongitud, uint32_t llatitud, const ValoresMeteo& valor
 }  // namespace
 
 void codifico_datos_trama_nmea_mensaje_8() {
-    for (unsigned char& csimbolo : stais.cmsg) {
-        csimbolo = 0;
-    }
-    Cursor cursor{0, 6};
+    stcursor_ais cursor{};
+    inicio_payload_ais(&cursor);
     empaqueto(cursor, 1, 10);  // DAC: international
     empaqueto(cursor, 31, 6);  // FI: meteorological and hydrographic data
 
@@ -351,14 +342,7 @@ void codifico_datos_trama_nmea_mensaje_8() {
         empaqueto(cursor, campo.lvalor, campo.cbits);
     }
 
-    uint8_t ccaracteres = static_cast<uint8_t>(cursor.csimbolo + (cursor.cbits_resto != 6 ? 1 : 0));
-    if (ccaracteres > CCARACTERES_PAYLOAD_AIS) {
-        ccaracteres = CCARACTERES_PAYLOAD_AIS;
-    }
-    stais.cmsg_tx[0] = ccaracteres;
-    for (uint8_t i = 0; i < ccaracteres; ++i) {
-        stais.cmsg_tx[i + 1] = codificacion_caracteres_ascii_seis_bits(stais.cmsg[i]);
-    }
+    cierro_payload_ais(cursor, stais.cmsg_tx);
 
     if (stais.cextraigo != 1) {
         traza_msg8(llongitud, llatitud, valores);
