@@ -12,6 +12,7 @@
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
 #include "station.h"
+#include "support/fat_tools.h"
 #include "support/state_dir.h"
 
 namespace {
@@ -92,6 +93,36 @@ TEST(StationDay, ClockWeatherShipAndLight) {
     host::remove_listener(&lines);
     host::power_off();
     EXPECT_EQ(0u, host::restart_count());
+
+    // The card: a clean volume holding every received sentence once, each
+    // behind a tag block whose checksum verifies.
+    const std::filesystem::path image = state.path() / "sd_card.img";
+    EXPECT_EQ(0, fsck_volume(image, 223).status);
+    const ToolRun tree = mtools("mdir", image, 223, "-b -/ ::/");
+    EXPECT_NE(std::string::npos, tree.output.find("25_05_20/11_VDM.TXT")) << tree.output;
+    const ToolRun log = mtools("mtype", image, 223, "::/25_05_20/11_VDM.TXT");
+    size_t records = 0;
+    for (size_t at = log.output.find('\\'); at != std::string::npos;
+         at = log.output.find("\n\\", at + 1)) {
+        const size_t tag = log.output[at] == '\\' ? at : at + 1;
+        const size_t star = log.output.find('*', tag);
+        unsigned sum = 0;
+        for (size_t i = tag + 1; i < star; ++i) {
+            sum ^= static_cast<unsigned char>(log.output[i]);
+        }
+        EXPECT_EQ(sum, std::stoul(log.output.substr(star + 1, 2), nullptr, 16));
+        ++records;
+    }
+    size_t heard_in_hour = 0;
+    for (const auto& line : lines.from_transponder) {
+        heard_in_hour += line.text.rfind("!AIVDM", 0) == 0 && line.at >= kHour + 20 * kSecond &&
+                                 line.at < 2 * kHour + 20 * kSecond
+                             ? 1
+                             : 0;
+    }
+    EXPECT_GT(records, 0u);
+    EXPECT_NEAR(static_cast<double>(heard_in_hour), static_cast<double>(records), 2.0)
+        << "the 11 o'clock file holds that hour's traffic once";
 
     // GPS time after start-up and again every hour.
     const auto set = Lines::times(lines.console, "********       Nueva hora sistema");
