@@ -1,82 +1,89 @@
-// ktr09-sim running in real time as a child process with its USB port on a
-// pseudo-terminal, as a user starts it for a terminal program or the PC
-// configuration program; stopped (SIGTERM) when the object goes.
+// ktr09-sim in real time with its USB port on a pseudo-terminal, as a user
+// starts it for a terminal program or the PC configuration program; stopped
+// when the object goes. Also runs the other programs the tests drive.
 #pragma once
 
-#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line; its stderr goes through a file in `dir`.
+inline ProgramRun run_program(const std::filesystem::path& dir, const std::string& command) {
+    const std::filesystem::path err_file = dir / "program_stderr.txt";
+    ProgramRun run;
+    if (FILE* pipe = popen((command + " 2>" + err_file.string()).c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            run.out.append(buffer, n);
+        }
+        const int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::ostringstream err;
+    err << std::ifstream(err_file).rdbuf();
+    run.err = err.str();
+    return run;
+}
 
 class SimProcess {
   public:
-    explicit SimProcess(const std::string& state_dir) {
-        int err[2];
-        if (::pipe(err) != 0) {
-            return;
-        }
+    explicit SimProcess(const std::filesystem::path& state_dir) : err_(state_dir / "sim.err") {
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(err[1], STDERR_FILENO);
-            if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-                ::_exit(127);
+            // Only async-signal-safe calls between fork and exec.
+            const int out = ::open("/dev/null", O_WRONLY);
+            const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out >= 0 && err >= 0 && ::dup2(out, 1) >= 0 && ::dup2(err, 2) >= 0) {
+                ::execl(KTR09_SIM_BINARY, KTR09_SIM_BINARY, "--usb-pty", "--realtime",
+                        "--state-dir", state_dir.c_str(), static_cast<char*>(nullptr));
             }
-            ::close(err[0]);
-            ::close(err[1]);
-            ::execl(KTR09_SIM_BINARY, KTR09_SIM_BINARY, "--usb-pty", "--realtime", "--state-dir",
-                    state_dir.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        ::close(err[1]);
-        stderr_ = err[0];
-        read_pty_path();
+        const std::string label = "USB port: ";
+        for (int wait = 0; wait < 200 && pty_.empty(); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::ifstream err(err_);
+            for (std::string line; std::getline(err, line);) {
+                if (line.rfind(label, 0) == 0) {
+                    pty_ = line.substr(label.size());
+                }
+            }
+        }
     }
     ~SimProcess() {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (stderr_ >= 0) {
-            ::close(stderr_);
-        }
     }
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // Empty when the simulator did not name its port; then stderr() says why.
+    // Empty when the simulator did not name its port; then stderr_text() says why.
     const std::string& pty() const { return pty_; }
-    const std::string& stderr_text() const { return text_; }
-
-  private:
-    void read_pty_path() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        const std::string label = "USB port: ";
-        while (std::chrono::steady_clock::now() < deadline) {
-            const size_t at = text_.find(label);
-            const size_t end = at == std::string::npos ? at : text_.find('\n', at);
-            if (end != std::string::npos) {
-                pty_ = text_.substr(at + label.size(), end - at - label.size());
-                return;
-            }
-            pollfd ready{stderr_, POLLIN, 0};
-            if (::poll(&ready, 1, 100) <= 0) {
-                continue;
-            }
-            char buffer[256];
-            const ssize_t n = ::read(stderr_, buffer, sizeof buffer);
-            if (n <= 0) {
-                return;
-            }
-            text_.append(buffer, static_cast<size_t>(n));
-        }
+    std::string stderr_text() const {
+        std::ostringstream text;
+        text << std::ifstream(err_).rdbuf();
+        return text.str();
     }
 
+  private:
+    std::filesystem::path err_;
     pid_t pid_ = -1;
-    int stderr_ = -1;
     std::string pty_;
-    std::string text_;
 };
