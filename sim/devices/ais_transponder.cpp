@@ -40,7 +40,6 @@ AisTransponder::AisTransponder(const Wiring& wiring) : wiring_(wiring) {}
 
 AisTransponder::~AisTransponder() {
     *alive_ = false;
-    host::remove_output_listener(power_listener_);
     ++generation_;
     if (attached_) {
         host::attach_uart_peer(wiring_.uart_port, nullptr);
@@ -50,21 +49,10 @@ AisTransponder::~AisTransponder() {
 void AisTransponder::attach() {
     host::attach_uart_peer(wiring_.uart_port, this);
     attached_ = true;
-    if (wiring_.power_pin >= 0) {
-        const uint32_t power_pin = static_cast<uint32_t>(wiring_.power_pin);
-        power_listener_ = host::on_output_change([this, power_pin](uint32_t pin, int) {
-            if (pin == power_pin) {
-                follow_power();
-            }
-        });
-    }
-    follow_power();
+    supply_.follow([this](bool supplied) { follow_power(supplied); });
 }
 
-void AisTransponder::follow_power() {
-    const int level =
-        wiring_.power_pin < 0 ? -1 : host::output_level(static_cast<uint32_t>(wiring_.power_pin));
-    const bool on = level != wiring_.off_level;
+void AisTransponder::follow_power(bool on) {
     if (on == powered_) {
         return;
     }

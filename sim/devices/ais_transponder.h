@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/supply_relay.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -184,7 +185,7 @@ class AisTransponder : public host::UartPeer {
     void on_byte_from_station(uint8_t byte) override;
 
   private:
-    void follow_power();
+    void follow_power(bool on);
     void take_line(const std::string& line);
     void take_sentence(char start, const std::string& body);
     void answer_query(const std::vector<std::string>& fields);
@@ -216,7 +217,7 @@ class AisTransponder : public host::UartPeer {
     bool powered_ = false;
     bool booted_ = false;
     uint64_t generation_ = 0;  // bumped at each power loss: pending actions die
-    host::ListenerId power_listener_ = 0;
+    SupplyRelay supply_{wiring_.power_pin, wiring_.off_level};
     std::string line_;
     // Fragments of the broadcast request being received.
     std::vector<std::string> meb_parts_;

@@ -47,7 +47,6 @@ WeatherStation::WeatherStation(const Wiring& wiring) : wiring_(wiring) {
 }
 
 WeatherStation::~WeatherStation() {
-    host::remove_output_listener(power_listener_);
     host::cancel(boot_event_);
     for (auto& entry : outputs_) {
         host::cancel(entry.second.event);
@@ -60,15 +59,13 @@ WeatherStation::~WeatherStation() {
 void WeatherStation::attach() {
     host::attach_uart_peer(wiring_.uart_port, this);
     attached_ = true;
-    if (wiring_.power_pin >= 0) {
-        const uint32_t power_pin = static_cast<uint32_t>(wiring_.power_pin);
-        power_listener_ = host::on_output_change([this, power_pin](uint32_t pin, int) {
-            if (pin == power_pin) {
-                follow_power();
-            }
-        });
-    }
-    follow_power();
+    supply_.follow([this](bool supplied) {
+        if (supplied && !powered_) {
+            power_up();
+        } else if (!supplied && powered_) {
+            power_down();
+        }
+    });
 }
 
 void WeatherStation::set_profile(const Profile& profile) {
@@ -230,17 +227,6 @@ std::string WeatherStation::mda_sentence(const Reading& reading) {
 }
 
 // The supply follows the relay output.
-void WeatherStation::follow_power() {
-    const int level =
-        wiring_.power_pin < 0 ? -1 : host::output_level(static_cast<uint32_t>(wiring_.power_pin));
-    const bool supplied = wiring_.power_pin < 0 || level != wiring_.off_level;
-    if (supplied && !powered_) {
-        power_up();
-    } else if (!supplied && powered_) {
-        power_down();
-    }
-}
-
 void WeatherStation::power_up() {
     powered_ = true;
     booted_ = false;

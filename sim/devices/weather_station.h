@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "devices/state_file.h"
+#include "devices/supply_relay.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -108,7 +109,6 @@ class WeatherStation : public host::UartPeer {
         uint64_t generation = 0;
     };
 
-    void follow_power();
     void power_up();
     void power_down();
     void enable(const std::string& id, unsigned interval_tenths);
@@ -126,7 +126,7 @@ class WeatherStation : public host::UartPeer {
     bool attached_ = false;
     bool powered_ = false;
     bool booted_ = false;
-    host::ListenerId power_listener_ = 0;
+    SupplyRelay supply_{wiring_.power_pin, wiring_.off_level};
     host::EventId boot_event_ = 0;
     std::map<std::string, Output> outputs_;
     std::string line_;

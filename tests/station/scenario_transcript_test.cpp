@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/command.h"
 #include "support/state_dir.h"
 
 namespace {
@@ -18,26 +19,9 @@ std::string scenario_path(const char* name) {
     return std::string(KTR09_SOURCE_DIR) + "/sim/scenarios/" + name;
 }
 
-struct SimRun {
-    int status;
-    std::string out;
-};
-
 // What ktr09-sim printed on stdout, and with `with_stderr` its stderr too.
-SimRun run_sim(const std::string& arguments, bool with_stderr = false) {
-    const std::string command =
-        std::string(KTR09_SIM_BINARY) + " " + arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
-    SimRun run{-1, ""};
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            run.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return run;
+ToolRun run_sim(const std::string& arguments, bool with_stderr = false) {
+    return run_tool(std::string(KTR09_SIM_BINARY) + " " + arguments, with_stderr);
 }
 
 // Minute status blocks the station printed.
@@ -52,11 +36,11 @@ size_t status_blocks(const std::string& out) {
 
 TEST(ScenarioTranscript, CommandLineOverridesTheScenarioDuration) {
     const TemporaryStateDir state;
-    const SimRun run = run_sim("--scenario " + scenario_path("low_battery.json") +
-                               " --duration 2m30s --state-dir " + state.path().string());
+    const ToolRun run = run_sim("--scenario " + scenario_path("low_battery.json") +
+                                " --duration 2m30s --state-dir " + state.path().string());
     ASSERT_EQ(0, run.status);
     // Blocks at 1 min and 2 min only: GPS time has set the clock by then.
-    EXPECT_EQ(2u, status_blocks(run.out)) << run.out;
+    EXPECT_EQ(2u, status_blocks(run.output)) << run.output;
 }
 
 TEST(ScenarioTranscript, ABadScenarioIsRefused) {
@@ -74,12 +58,13 @@ TEST(ScenarioTranscript, ABadScenarioIsRefused) {
     };
     for (const Case& bad : {Case{"--scenario " + file + dir, {file, "step 1", "\"battery\""}},
                             Case{"--scenario " + missing + dir, {missing}}}) {
-        const SimRun run = run_sim(bad.arguments, true);
+        const ToolRun run = run_sim(bad.arguments, true);
         EXPECT_NE(0, run.status) << bad.arguments;
         // Only the message: the station never started.
-        EXPECT_EQ(std::string::npos, run.out.find("KTR09")) << run.out;
+        EXPECT_EQ(std::string::npos, run.output.find("KTR09")) << run.output;
         for (const std::string& part : bad.message_parts) {
-            EXPECT_NE(std::string::npos, run.out.find(part)) << part << " not in: " << run.out;
+            EXPECT_NE(std::string::npos, run.output.find(part))
+                << part << " not in: " << run.output;
         }
     }
 }

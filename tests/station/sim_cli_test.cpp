@@ -8,28 +8,14 @@
 #include <fstream>
 #include <string>
 
+#include "support/command.h"
 #include "support/state_dir.h"
 
 namespace {
 
-struct SimRun {
-    int status;
-    std::string out;
-};
-
-SimRun run_sim(const std::string& arguments) {
-    const std::string command = std::string(KTR09_SIM_BINARY) + " " + arguments + " 2>/dev/null";
-    SimRun run{-1, ""};
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            run.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return run;
+// What ktr09-sim printed on stdout.
+ToolRun run_sim(const std::string& arguments) {
+    return run_tool(std::string(KTR09_SIM_BINARY) + " " + arguments, false);
 }
 
 size_t count(const std::string& text, const std::string& part) {
@@ -42,12 +28,12 @@ size_t count(const std::string& text, const std::string& part) {
 
 TEST(SimCommandLine, RunsTheDefaultStationForItsDuration) {
     const TemporaryStateDir state;
-    const SimRun run = run_sim("--duration 2m30s --state-dir " + state.path().string());
+    const ToolRun run = run_sim("--duration 2m30s --state-dir " + state.path().string());
     ASSERT_EQ(0, run.status);
-    EXPECT_EQ(0u, run.out.find("\r\n" + std::string(69, '*') + "\r\n\t\tZPX\t\tKTR09\r\n"));
-    EXPECT_NE(std::string::npos, run.out.find("Configuracion RTC:"));
+    EXPECT_EQ(0u, run.output.find("\r\n" + std::string(69, '*') + "\r\n\t\tZPX\t\tKTR09\r\n"));
+    EXPECT_NE(std::string::npos, run.output.find("Configuracion RTC:"));
     // The status block after start-up and after each of the two minute reads.
-    EXPECT_GE(count(run.out, "\tBatery ("), 2u) << run.out;
+    EXPECT_GE(count(run.output, "\tBatery ("), 2u) << run.output;
     for (const char* file :
          {"eeprom_24xx64.bin", "rtc_mcp7940.bin", "analog_inputs.txt", "weather_station.txt"}) {
         EXPECT_TRUE(std::filesystem::exists(state.path() / file)) << file;
@@ -59,10 +45,10 @@ TEST(SimCommandLine, ASecondRunKeepsTheClockOfTheFirst) {
     // Without a GPS fix only the clock itself keeps the time between runs.
     std::ofstream(state.path() / "ais_transponder.txt") << "gps_fix 0\n";
     ASSERT_EQ(0, run_sim("--duration 3m --state-dir " + state.path().string()).status);
-    const SimRun again = run_sim("--duration 1m30s --state-dir " + state.path().string());
+    const ToolRun again = run_sim("--duration 1m30s --state-dir " + state.path().string());
     ASSERT_EQ(0, again.status);
     // The first run set the new clock to 01/01/23 00:01 and ran three minutes.
-    EXPECT_NE(std::string::npos, again.out.find("01/01/23 00:05")) << again.out;
+    EXPECT_NE(std::string::npos, again.output.find("01/01/23 00:05")) << again.output;
 }
 
 TEST(SimCommandLine, BadOptionsAreRefused) {

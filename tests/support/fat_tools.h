@@ -12,24 +12,7 @@
 #include <string>
 #include <vector>
 
-struct ToolRun {
-    int status = -1;     // exit code, -1 when it did not run or end normally
-    std::string output;  // stdout and stderr
-};
-
-inline ToolRun run_tool(const std::string& command) {
-    ToolRun run;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            run.output.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return run;
-}
+#include "support/command.h"
 
 inline bool fat_tools_installed() {
     return std::filesystem::exists("/usr/sbin/mkfs.fat") &&
