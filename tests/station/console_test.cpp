@@ -92,6 +92,47 @@ TEST_F(ConsoleTest, CalibrationCommandsAndTheirChecks) {
     EXPECT_TRUE(contains(type("DIP\r", 1500 * kMillisecond), "DIP:0\r\n"));
 }
 
+// Keywords are prefixes tried in order: "BAT" takes "BATTERY", and
+// "ANALOG1REAL" is tried before "ANALOG1".
+TEST_F(ConsoleTest, KeywordsArePrefixesInTheirOrder) {
+    type("SETTINGS\r");
+    EXPECT_TRUE(contains(type("BATTERY\r", 1500 * kMillisecond), "Bateria (1185): "));
+    type("x");
+    const std::string analog = type("ANALOG1REAL 2.0\r", 1500 * kMillisecond);
+    EXPECT_TRUE(contains(analog, "Ajuste analogica 1\r\n2.00\r\n")) << analog;
+    EXPECT_TRUE(contains(analog, "Analog 1 (")) << "its live display follows";
+    type("x");
+}
+
+// RS-485 drives the channel's transmit enable only while the echo goes out.
+TEST_F(ConsoleTest, Rs485TransmitEnableFramesTheEcho) {
+    struct Pin16 : host::MachineListener {
+        std::vector<std::pair<host::Micros, int>> changes;
+        void output_changed(uint32_t pin, int level) override {
+            if (pin == 16) {
+                changes.push_back({host::now(), level});
+            }
+        }
+    } pin16;
+    type("TEST\r");
+    EXPECT_TRUE(contains(type("RS485\r"), "Canales configurados como RS485"));
+    Recorder plug;
+    host::attach_uart_peer(3, &plug);
+    host::add_listener(&pin16);
+    host::uart_peer_send(3, "ABC", 38400);
+    host::run_for(100 * kMillisecond);
+    host::remove_listener(&pin16);
+    EXPECT_EQ("ABC", plug.bytes);
+    ASSERT_GE(pin16.changes.size(), 2u);
+    const auto on = pin16.changes[pin16.changes.size() - 2];
+    const auto off = pin16.changes.back();
+    EXPECT_EQ(1, on.second);
+    EXPECT_EQ(0, off.second);
+    // Three bytes at 38400 baud take about 0.8 ms on the line.
+    EXPECT_GE(off.first - on.first, 700u);
+    EXPECT_LT(off.first - on.first, 5 * kMillisecond);
+}
+
 // SETTINGS mode keeps no display: a display command shows nothing there.
 TEST_F(ConsoleTest, SettingsModeHasNoDisplays) {
     EXPECT_TRUE(contains(type("SETTINGS\r"), "\t\t\tSETTINGS\r\n"));
