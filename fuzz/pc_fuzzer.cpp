@@ -65,9 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if ((data[0] & 1) == 0) {
         // The USB port, in packets as a terminal sends them; a console line
-        // that enters a service mode would never return, so those are cut.
+        // that enters a service mode or formats the card never returns (the
+        // station restarts), so those are cut.
         std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-        for (const char* mode : {"TEST", "SETTINGS"}) {
+        for (const char* mode : {"TEST", "SETTINGS", "FORMAT SD"}) {
             for (size_t at = text.find(mode); at != std::string::npos; at = text.find(mode)) {
                 text[at] = '?';
             }
