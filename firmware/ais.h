@@ -81,6 +81,10 @@ void codifico_datos_trama_nmea_mensaje_12();
 
 // ---- Command sequencer (ais_comandos.cpp) --------------------------------------
 
+constexpr uint32_t LMMSI_DESCONOCIDO = 0xFFFFFFFF;  // MMSI not yet reported
+constexpr uint8_t CCANAL_MSG6_NINGUNO = 0xFF;       // no channel's message 6 chosen
+constexpr uint8_t CMINUTOS_SIN_TRAMAS = 10;         // minutes of silence before the link restarts
+
 // Steps of stais.ccomando: 0 schedules, 1..23 send their command.
 constexpr uint8_t CCOMANDOS_AIS = 24;
 
@@ -111,6 +115,8 @@ struct strafaga_ais {
     uint8_t cframe_actual_msg6;
 };
 
+// The first character of field ccampo of the sentence, or 0.
+uint8_t primer_caracter_campo_ais(const strafaga_ais& rafaga, uint8_t ccampo);
 // Cuts the burst in stais.cframe_rx into sentences, checks them and hands
 // each to the handler of its kind.
 void procesamos_trama_rx_ais();

@@ -12,12 +12,9 @@
 
 namespace {
 
-constexpr uint32_t LMMSI_DESCONOCIDO = 0xFFFFFFFF;
-constexpr uint8_t CCANAL_MSG6_NINGUNO = 0xFF;
 constexpr uint8_t CCARACTERES_FRAGMENTO = 25;
 constexpr uint16_t IBYTES_FRAME_RX = sizeof(stais.cframe_rx);
 constexpr uint8_t CSILENCIO_FIN_RAFAGA = 100;  // ms
-constexpr uint8_t CMINUTOS_SIN_TRAMAS = 10;
 constexpr uint8_t CANCHO_ASTERISCOS = 46;
 
 // A command of the table: its fixed sentence (nullptr when composed or when
@@ -54,23 +51,16 @@ constexpr ComandoAis kComandos[CCOMANDOS_AIS] = {
     {nullptr, 10},                                    // 23 AIACE
 };
 
-void linea_asteriscos() {
-    for (uint8_t i = 0; i < CANCHO_ASTERISCOS; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
-}
-
 void traza_titulo(const char* pctitulo) {
     if (stais.cextraigo == 0) {
         return;
     }
     linea();
-    linea_asteriscos();
+    linea_asteriscos(CANCHO_ASTERISCOS);
     SerialUSB.print('\t');
     SerialUSB.print(pctitulo);
     linea();
-    linea_asteriscos();
+    linea_asteriscos(CANCHO_ASTERISCOS);
     linea();
 }
 

@@ -27,11 +27,6 @@ uint16_t inicio_campo(const strafaga_ais& rafaga, uint8_t ccampo) {
     return busqueda_campo(ccampo, rafaga.cprocesada, 0, rafaga.clongitud);
 }
 
-uint8_t primer_caracter(const strafaga_ais& rafaga, uint8_t ccampo) {
-    const uint16_t i = inicio_campo(rafaga, ccampo);
-    return i < rafaga.clongitud ? rafaga.cprocesada[i] : 0;
-}
-
 // A coordinate ddmm.mmmmm (or dddmm.mmmmm) read without its decimal point:
 // degrees, minutes and ten-thousandths of a minute.
 void coordenada(const strafaga_ais& rafaga, uint8_t ccampo, uint8_t* pcgrados, uint8_t* pcminutos,
@@ -47,7 +42,7 @@ void coordenada(const strafaga_ais& rafaga, uint8_t ccampo, uint8_t* pcgrados, u
 
 void sentencia_rmc(strafaga_ais* prafaga) {
     const strafaga_ais& rafaga = *prafaga;
-    if (primer_caracter(rafaga, 2) == 'A') {
+    if (primer_caracter_campo_ais(rafaga, 2) == 'A') {
         const uint16_t ihora = inicio_campo(rafaga, 1);
         stais.chora_utc = dos_cifras(rafaga, ihora);
         stais.cminuto_utc = dos_cifras(rafaga, static_cast<uint16_t>(ihora + 2));
@@ -58,10 +53,10 @@ void sentencia_rmc(strafaga_ais* prafaga) {
         stais.cano_utc = dos_cifras(rafaga, static_cast<uint16_t>(ifecha + 4));
         coordenada(rafaga, 3, &stais.cgrados_latitud, &stais.cminutos_latitud,
                    &stais.idiez_milesimas_minutos_latitud);
-        stais.cnorte_sur = primer_caracter(rafaga, 4);
+        stais.cnorte_sur = primer_caracter_campo_ais(rafaga, 4);
         coordenada(rafaga, 5, &stais.cgrados_longitud, &stais.cminutos_longitud,
                    &stais.idiez_milesimas_minutos_longitud);
-        stais.ceste_oeste = primer_caracter(rafaga, 6);
+        stais.ceste_oeste = primer_caracter_campo_ais(rafaga, 6);
         prafaga->cframe_rmc_rx = 1;
     }
     stais.ctimeout_frame_rmc = CTIMEOUT_FRAME_GPS;

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t LMMSI_DESCONOCIDO = 0xFFFFFFFF;
 constexpr uint8_t CLONGITUD_NOMBRE = sizeof(stais.cnombre_ais);
 
 // Unsigned value of a field: true when present.
@@ -252,10 +251,10 @@ void procesamos_respuesta_nak(strafaga_ais* prafaga) {
     SerialUSB.print("\t\tFrame NAK");
     linea();
     SerialUSB.print("\t\t\tMMSI: ");
-    SerialUSB.print(static_cast<unsigned long>(lmmsi));
+    SerialUSB.print(static_cast<uint32_t>(lmmsi));
     linea();
     SerialUSB.print("\t\t\tACK: ");
-    SerialUSB.print(static_cast<unsigned long>(lack));
+    SerialUSB.print(static_cast<uint32_t>(lack));
     linea();
 }
 

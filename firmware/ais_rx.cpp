@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint8_t CMINUTOS_SIN_TRAMAS = 10;
 constexpr uint8_t CLONGITUD_MAXIMA = 255;
 
 bool es(const uint8_t* pc, uint8_t i, char c) {
@@ -115,6 +114,11 @@ void procesamos_sentencia(strafaga_ais* prafaga, uint16_t iinicio, uint16_t ifin
 }
 
 }  // namespace
+
+uint8_t primer_caracter_campo_ais(const strafaga_ais& rafaga, uint8_t ccampo) {
+    const uint16_t i = busqueda_campo(ccampo, rafaga.cprocesada, 0, rafaga.clongitud);
+    return i < rafaga.clongitud ? rafaga.cprocesada[i] : 0;
+}
 
 void procesamos_trama_rx_ais() {
     if (stais.cextraigo == 2) {

@@ -8,12 +8,11 @@
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
 #include "gestion_sd.h"
+#include "main.h"
 #include "nmea.h"
 
 namespace {
 
-constexpr uint32_t LMMSI_DESCONOCIDO = 0xFFFFFFFF;
-constexpr uint8_t CCANAL_MSG6_NINGUNO = 0xFF;
 constexpr uint8_t CSENSOR_ESTACION_BASE = 1;
 constexpr uint8_t CSENSOR_TIDELINK = 2;
 constexpr uint8_t CBITS_NO_UTILIZADOS = 0x19;
@@ -46,11 +45,6 @@ void decodifico_payload(const strafaga_ais& rafaga, Payload* ppayload) {
 
 uint32_t bits(const Payload& payload, uint8_t ccantidad, uint16_t iinicio) {
     return extraemos_bits_decodificados(payload.cvalores, 0, ccantidad, iinicio);
-}
-
-uint8_t primer_caracter(const strafaga_ais& rafaga, uint8_t ccampo) {
-    const uint16_t i = busqueda_campo(ccampo, rafaga.cprocesada, 0, rafaga.clongitud);
-    return i < rafaga.clongitud ? rafaga.cprocesada[i] : 0;
 }
 
 bool traza() {
@@ -377,12 +371,12 @@ void presencia_barco(const strafaga_ais& rafaga, uint8_t ctipo) {
     SerialUSB.print(bclase_a ? "\tShip A" : "\tShip B");
     linea();
     SerialUSB.print("\tMMSI:");
-    SerialUSB.print(static_cast<unsigned long>(lmmsi));
+    SerialUSB.print(static_cast<uint32_t>(lmmsi));
     linea();
     SerialUSB.print("\tPosition GPS:");
-    SerialUSB.print(static_cast<long>(llatitud));
+    SerialUSB.print(static_cast<int32_t>(llatitud));
     SerialUSB.print("/");
-    SerialUSB.print(static_cast<long>(llongitud));
+    SerialUSB.print(static_cast<int32_t>(llongitud));
     SerialUSB.print('\t');
     if (!bdentro) {
         SerialUSB.print(" Outside");
@@ -407,7 +401,7 @@ void relevo_canales(const strafaga_ais& rafaga, uint8_t csensor) {
             continue;
         }
         inserto_timestamp_canal(ccanal);
-        (ccanal == 0 ? Serial3 : Serial1).write(rafaga.cprocesada, rafaga.clongitud);
+        uart_canal(ccanal).write(rafaga.cprocesada, rafaga.clongitud);
         if (sensor[ccanal].cextraigo != 0) {
             SerialUSB.print("Station Tx => ");
             escribo_sentencia(rafaga);
@@ -423,11 +417,11 @@ void procesamos_vdo(strafaga_ais* prafaga) {
         stais.ccomando = 3;
         return;
     }
-    const uint8_t ccanal_ais = primer_caracter(*prafaga, 4);
+    const uint8_t ccanal_ais = primer_caracter_campo_ais(*prafaga, 4);
     if (ccanal_ais != 'A' && ccanal_ais != 'B') {
         return;
     }
-    const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter(*prafaga, 5));
+    const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter_campo_ais(*prafaga, 5));
     if (traza()) {
         linea();
         SerialUSB.print("\tMsg ");
@@ -473,7 +467,7 @@ void procesamos_vdm(strafaga_ais* prafaga) {
         continuacion_msg6(prafaga);
         return;
     }
-    const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter(*prafaga, 5));
+    const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter_campo_ais(*prafaga, 5));
     if (ctipo <= 3 && ctipo >= 1) {
         presencia_barco(*prafaga, ctipo);
     } else if (ctipo == 18 || ctipo == 19) {

@@ -103,13 +103,6 @@ uint16_t cero_calibrado(uint16_t icero) {
     return icero <= ICUENTA_MAXIMA ? icero : 0;
 }
 
-void linea_estrellas() {
-    for (uint8_t i = 0; i < kAnchoLineaEstrellas; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
-}
-
 // The alarm text takes the place of the line break.
 void fin_linea_alarma(unsigned char calarma, const char* pctexto) {
     if (calarma == 1) {
@@ -207,7 +200,7 @@ void estado() {
     const stconfiguracion_ktr09& config = configuracion_ktr09;
 
     linea();
-    linea_estrellas();
+    linea_asteriscos(kAnchoLineaEstrellas);
     SerialUSB.print("\t\t");
     transmito_variable(ktr09.cdia_utc, 2, '/');
     transmito_variable(ktr09.cmes_utc, 2, '/');
@@ -219,7 +212,7 @@ void estado() {
     SerialUSB.print("-");
     SerialUSB.print("0");
     linea();
-    linea_estrellas();
+    linea_asteriscos(kAnchoLineaEstrellas);
 
     uint16_t ivalor_ad = 0;
     ktr09.fbateria = extraigo_valor_analogico(ANALOGICA_BATERIA, &ivalor_ad, 0);

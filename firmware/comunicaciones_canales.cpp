@@ -28,17 +28,6 @@ uint8_t numero_canal_estacion(uint8_t ccanal) {
     return static_cast<uint8_t>(ccanal + 2);
 }
 
-Uart& uart_sensor(uint8_t ccanal) {
-    return ccanal == CANAL_SENSOR_1 ? Serial3 : Serial1;
-}
-
-void escribo_estrellas(uint8_t ccantidad) {
-    for (uint8_t i = 0; i < ccantidad; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
-}
-
 void inserto_terminador(uint8_t ccaracter_final, uint8_t ccanal) {
     if (ccaracter_final == 1) {
         inserto_linea_sensor(ccanal);
@@ -210,7 +199,7 @@ void envio_frame_sensor(uint8_t ccanal) {
         }
         linea();
     }
-    Uart& uart = uart_sensor(ccanal);
+    Uart& uart = uart_canal(ccanal);
     uart.write(canal.cframe_tx, cbytes);
     uart.flush();
 }
@@ -221,10 +210,10 @@ void lectura_configuracion_ema_airmar(uint8_t ccanal) {
     }
     const stconfiguracion_sensor& config = configuracion_sensor[ccanal];
     linea();
-    escribo_estrellas(59);
+    linea_asteriscos(59);
     SerialUSB.print("\t\tConfiguracion EMA:");
     linea();
-    escribo_estrellas(59);
+    linea_asteriscos(59);
     SerialUSB.print("\tSample interval:");
     SerialUSB.print(static_cast<unsigned int>(config.csample_interval));
     SerialUSB.print(" min.");

@@ -47,3 +47,10 @@ void transmito_variable(uint32_t laux, uint8_t cnumero_cifras, uint8_t ccon_line
 void transmito_variable_hex(uint32_t laux, uint8_t cnumero_cifras, uint8_t ccon_linea) {
     transmito_en_base(laux, cnumero_cifras, ccon_linea, lvalores_hexadecimales, 8, HEX);
 }
+
+void linea_asteriscos(uint8_t ccantidad) {
+    for (uint8_t i = 0; i < ccantidad; ++i) {
+        SerialUSB.print('*');
+    }
+    linea();
+}

@@ -5,6 +5,8 @@
 
 // Writes CR LF.
 void linea();
+// Writes a line of ccantidad asterisks and CR LF.
+void linea_asteriscos(uint8_t ccantidad);
 // Writes the text, then CR LF when ccon_linea is 1, otherwise one space.
 void escribo_mensaje(uint8_t ccon_linea, const char* pcmensaje);
 // Writes laux in decimal with cnumero_cifras digits (leading zeros kept, a wider value not

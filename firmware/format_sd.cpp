@@ -29,7 +29,7 @@ void texto(const char* pctexto) {
         texto("SD error: ");
         SerialUSB.print(static_cast<unsigned int>(card.errorCode()), HEX);
         texto(",");
-        SerialUSB.print(static_cast<unsigned long>(card.errorData()), HEX);
+        SerialUSB.print(static_cast<uint32_t>(card.errorData()), HEX);
         linea();
     }
     while (true) {

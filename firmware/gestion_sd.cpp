@@ -10,6 +10,7 @@
 #include "UnixTime.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "main.h"
 #include "mcp7940.h"
 
 namespace {
@@ -24,13 +25,6 @@ constexpr uint32_t LBLOQUES_SDXC = 70000000;
 
 void texto(const char* pctexto) {
     SerialUSB.print(pctexto);
-}
-
-void linea_asteriscos() {
-    for (uint8_t i = 0; i < 42; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
 }
 
 // Up to 20 reads of the clock, feeding the watchdog between them.
@@ -135,7 +129,7 @@ void inicializacion_sd() {
         return;
     }
     texto("\ninit time: ");
-    SerialUSB.print(static_cast<unsigned long>(millis() - linicio));
+    SerialUSB.print(static_cast<uint32_t>(millis() - linicio));
     texto(" ms\n");
     texto("\nCard type: ");
     texto(tipo_tarjeta(cardSize));
@@ -148,7 +142,7 @@ void inicializacion_sd() {
         return;
     }
     texto("OCR: ");
-    SerialUSB.print(static_cast<unsigned long>(locr), HEX);
+    SerialUSB.print(static_cast<uint32_t>(locr), HEX);
     linea();
     if (partDmp() == 0) {
         return;
@@ -158,10 +152,10 @@ void inicializacion_sd() {
         return;
     }
     volDmp();
-    linea_asteriscos();
+    linea_asteriscos(42);
     texto("\tTarget SD OK");
     linea();
-    linea_asteriscos();
+    linea_asteriscos(42);
     stsd.ctarjeta_inicializada = 1;
 }
 
@@ -176,9 +170,9 @@ uint8_t porcentaje_ocupacion_sd() {
     const float focupado = 100.0f - flibre;
     if (ktr09.cextraigo != 0) {
         texto("Tamano:");
-        SerialUSB.print(static_cast<unsigned long>(ltotal));
+        SerialUSB.print(static_cast<uint32_t>(ltotal));
         texto(" Libres:");
-        SerialUSB.print(static_cast<long>(llibres));
+        SerialUSB.print(static_cast<int32_t>(llibres));
         texto(" Porcentaje libre:");
         SerialUSB.print(flibre, 2);
         texto("% ");
@@ -355,10 +349,10 @@ void inserto_timestamp_fichero(uint8_t ctipo_fichero) {
 }
 
 void inserto_timestamp_canal(uint8_t ccanal) {
-    Uart& uart = ccanal == 0 ? Serial3 : Serial1;
     if (ccanal > 1) {
         return;
     }
+    Uart& uart = uart_canal(ccanal);
     uart.write(reinterpret_cast<const uint8_t*>(stsd.ctimestamp), stsd.cbytes_name_file);
     uart.flush();
 }

@@ -15,7 +15,7 @@ void texto(const char* pctexto) {
 
 void valor(const char* pcetiqueta, uint32_t lvalor) {
     texto(pcetiqueta);
-    SerialUSB.print(static_cast<unsigned long>(lvalor));
+    SerialUSB.print(static_cast<uint32_t>(lvalor));
     linea();
 }
 
@@ -64,7 +64,7 @@ uint8_t cidDmp() {
                             (static_cast<uint32_t>(cid.psn[1]) << 16) |
                             (static_cast<uint32_t>(cid.psn[2]) << 8) | cid.psn[3];
     texto("Serial number: ");
-    SerialUSB.print(static_cast<unsigned long>(lserie), HEX);
+    SerialUSB.print(static_cast<uint32_t>(lserie), HEX);
     linea();
     // 4 reserved bits, the year since 2000 in 8 bits, the month in 4.
     const uint16_t ifecha = static_cast<uint16_t>((cid.mdt[0] << 8) | cid.mdt[1]);
@@ -93,7 +93,7 @@ uint8_t csdDmp() {
     SerialUSB.print(static_cast<double>(cardSize) * 0.000512, 2);
     texto(" MB (MB = 1,000,000 bytes)\n");
     texto("flashEraseSize: ");
-    SerialUSB.print(static_cast<unsigned long>(eraseSize));
+    SerialUSB.print(static_cast<uint32_t>(eraseSize));
     texto(" blocks\n");
     texto("eraseSingleBlock: ");
     texto(bits_registro(csd.raw, 46, 46) != 0 ? "true\n" : "false\n");  // ERASE_BLK_EN
@@ -123,9 +123,9 @@ uint8_t partDmp() {
         texto(",0X");
         SerialUSB.print(static_cast<unsigned int>(pentrada[4]), HEX);
         texto(",");
-        SerialUSB.print(static_cast<unsigned long>(le32(&pentrada[8])));
+        SerialUSB.print(static_cast<uint32_t>(le32(&pentrada[8])));
         texto(",");
-        SerialUSB.print(static_cast<unsigned long>(le32(&pentrada[12])));
+        SerialUSB.print(static_cast<uint32_t>(le32(&pentrada[12])));
         linea();
     }
     return 1;
@@ -140,7 +140,7 @@ void volDmp() {
     valor("clusterCount: ", pvolumen->clusterCount());
     const int32_t llibres = pvolumen->freeClusterCount();
     texto("freeClusters: ");
-    SerialUSB.print(static_cast<long>(llibres));
+    SerialUSB.print(static_cast<int32_t>(llibres));
     linea();
     texto("freeSpace: ");
     const double dlibres = llibres < 0 ? 0.0 : static_cast<double>(llibres);

@@ -2,6 +2,7 @@
 // loop, and the serial channels with their line drivers.
 #pragma once
 
+#include <Arduino.h>
 #include <stdint.h>
 
 // ---- Tick (main_tick.cpp) ----------------------------------------------------
@@ -31,6 +32,8 @@ void configuracion_canal(uint8_t ccanal, uint8_t ctipo, uint8_t cprimera_vez);
 void inicializacion_canales(uint8_t ccanal);
 // Switches the line driver off and closes the UART of channel 0, 1, 2 or all.
 void disable_canal(uint8_t ccanal);
+// The UART of channel 0, 1 or 2 (Serial3, Serial1, Serial0).
+Uart& uart_canal(uint8_t ccanal);
 // Baud rate of a baud-rate code (7 and above: 38400).
 uint32_t velocidad_canal(uint8_t cbaudios);
 // Gathers one burst on sensor channel 0 or 1 and hands it to its owner.

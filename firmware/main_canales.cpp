@@ -25,7 +25,7 @@ constexpr uint16_t kBytesFrameCanal = sizeof(sensor[0].cframe_rx);
 
 }  // namespace
 
-static Uart& uart_canal(uint8_t ccanal) {
+Uart& uart_canal(uint8_t ccanal) {
     switch (ccanal) {
         case CANAL_SENSOR_1:
             return Serial3;

@@ -30,12 +30,12 @@ uint32_t direccion_completa(const unsigned char* bufferIn) {
 
 // ---- Configuration dump ---------------------------------------------------------
 
-void linea_entero(const char* pcetiqueta, long lvalor) {
+void linea_entero(const char* pcetiqueta, int32_t lvalor) {
     SerialUSB.print(pcetiqueta);
     SerialUSB.println(lvalor);
 }
 
-void linea_natural(const char* pcetiqueta, unsigned long lvalor) {
+void linea_natural(const char* pcetiqueta, uint32_t lvalor) {
     SerialUSB.print(pcetiqueta);
     SerialUSB.println(lvalor);
 }
@@ -53,7 +53,7 @@ void etiqueta_elemento(const char* pccampo, uint8_t k) {
     SerialUSB.print(": ");
 }
 
-void linea_elemento(const char* pccampo, uint8_t k, unsigned long lvalor) {
+void linea_elemento(const char* pccampo, uint8_t k, uint32_t lvalor) {
     etiqueta_elemento(pccampo, k);
     SerialUSB.println(lvalor);
 }

@@ -4,13 +4,6 @@
 
 #include "comunicaciones_pc.h"
 
-static void linea_asteriscos(uint8_t ccantidad) {
-    for (uint8_t i = 0; i < ccantidad; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
-}
-
 void mensaje_bienvenida() {
     linea();
     linea_asteriscos(69);

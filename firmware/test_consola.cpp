@@ -35,13 +35,6 @@ void texto_linea(const char* pctexto) {
     linea();
 }
 
-void linea_asteriscos() {
-    for (uint8_t i = 0; i < 60; ++i) {
-        SerialUSB.print('*');
-    }
-    linea();
-}
-
 void salidas_apagadas() {
     for (uint8_t cpin : kPinesSalidaAlta) {
         digitalWrite(cpin, LOW);
@@ -328,11 +321,11 @@ void rutina_test(uint8_t ccanal) {
     }
     ktr09.clisto = 1;
     stsd.ctarjeta_inicializada = 0;
-    linea_asteriscos();
+    linea_asteriscos(60);
     SerialUSB.print("\t\t\t");
     SerialUSB.print(consola.btest ? "TEST" : "SETTINGS");
     linea();
-    linea_asteriscos();
+    linea_asteriscos(60);
     linea();
     descarto_entrada_usb();
     ktr09.cbytes_rx = 0;

@@ -28,7 +28,7 @@ constexpr uint8_t SD_CARD_TYPE_SDHC = 3;  // high (or extended) capacity: block 
 #define SD_SCK_MHZ(maxMhz) (1000000UL * (maxMhz))
 
 // Card identification register as the card sends it, most significant byte
-// first (SD physical layer specification, CID).
+// first, as an SD card sends its CID.
 struct cid_t {
     uint8_t mid;     // manufacturer ID
     char oid[2];     // OEM / application ID
