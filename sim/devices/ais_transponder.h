@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/ais_messages.h"
 #include "devices/supply_relay.h"
 #include "host/machine.h"
 
@@ -202,6 +203,7 @@ class AisTransponder : public host::UartPeer {
     void report_own_aton();
     // Sends unasked sentences while it is on and not silenced.
     void send_unasked(const std::string& burst);
+    void send_heard(const codec::Message& message, unsigned report);
     void schedule_ship(const Ship& ship, host::Micros start, host::Micros when, unsigned report);
     void schedule_aton(const AtonStation& station, host::Micros when, unsigned report);
     void schedule_replay(std::shared_ptr<const Recording> recording, size_t next,

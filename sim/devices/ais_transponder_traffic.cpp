@@ -103,18 +103,24 @@ void AisTransponder::schedule_ship(const Ship& ship, host::Micros start, host::M
         } else {
             message.numbers["cs"] = 1;  // carrier-sense unit
         }
-        const auto bits = codec::encode_message(message);
-        if (bits) {
-            codec::VdmOptions options;
-            options.channel = report % 2 == 0 ? 'A' : 'B';
-            std::string burst;
-            for (const std::string& sentence : codec::vdm_sentences(*bits, options)) {
-                burst += sentence;
-            }
-            send_unasked(burst);
-        }
+        send_heard(message, report);
         schedule_ship(ship, start, when + ship.every, report + 1);
     });
+}
+
+// A message heard on the air, on channels A and B by turns, as one burst.
+void AisTransponder::send_heard(const codec::Message& message, unsigned report) {
+    const auto bits = codec::encode_message(message);
+    if (!bits) {
+        return;
+    }
+    codec::VdmOptions options;
+    options.channel = report % 2 == 0 ? 'A' : 'B';
+    std::string burst;
+    for (const std::string& sentence : codec::vdm_sentences(*bits, options)) {
+        burst += sentence;
+    }
+    send_unasked(burst);
 }
 
 bool AisTransponder::add_aton_station(const AtonStation& station, std::string* error) {
@@ -150,16 +156,7 @@ void AisTransponder::schedule_aton(const AtonStation& station, host::Micros when
         message.numbers["second"] = utc_at(when) % 60;
         message.numbers["regional"] = station.status;
         message.numbers["virtual_aid"] = station.virtual_aton ? 1 : 0;
-        const auto bits = codec::encode_message(message);
-        if (bits) {
-            codec::VdmOptions options;
-            options.channel = report % 2 == 0 ? 'A' : 'B';
-            std::string burst;
-            for (const std::string& sentence : codec::vdm_sentences(*bits, options)) {
-                burst += sentence;
-            }
-            send_unasked(burst);
-        }
+        send_heard(message, report);
         schedule_aton(station, when + station.every, report + 1);
     });
 }

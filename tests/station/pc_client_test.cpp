@@ -73,7 +73,9 @@ TEST(PcClient, WritesAConfigurationThatTheStationReadsBackAndApplies) {
     EXPECT_NE(differs.err.find("address 92 (0x005C)"), std::string::npos) << differs.err;
     // The last block's sub-command made the station reload its records.
     EXPECT_NE(dump_after_read(sim.pty()).find("DISP 1 csample_interval: 7"), std::string::npos);
-    // The name's first bytes at its address.
+    // The name's first bytes at its address, once the station has finished
+    // printing the dump of that read.
+    run_program(state.path(), kTool + " ping" + device);
     EXPECT_EQ("00AA: 46 41 52 4F\n",
               run_program(state.path(), kTool + " read --from 0xAA --count 4" + device).out);
 }
