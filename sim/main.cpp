@@ -152,6 +152,7 @@ int main(int argc, char** argv) {
         if (mode_option->count() == 0 && scenario->mode) {
             options.mode = *scenario->mode;
         }
+        options.configuration = scenario->configuration;
     }
 
     std::error_code failure;

@@ -24,6 +24,9 @@ struct Options {
     // the status LED.
     std::string transcript;
     bool transcript_led = false;
+    // Configuration fields (JSON, as ktr09-config writes them) put into the
+    // EEPROM image before the devices attach; empty for none.
+    std::string configuration;
 };
 
 // Parses a duration written as one or more <digits><unit> groups, units in

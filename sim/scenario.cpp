@@ -5,6 +5,7 @@
 #include <sstream>
 #include <utility>
 
+#include "codec/config_json.h"
 #include "devices/device.h"
 #include "host/machine.h"
 #include "options.h"
@@ -195,6 +196,17 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
                 return std::nullopt;
             }
             scenario.mode = static_cast<int>(value.get<int64_t>());
+        } else if (key == "configuration") {
+            codec::StationConfig config = codec::default_station_config();
+            std::string config_error;
+            if (!value.is_object() || !codec::config_from_json(value, &config, &config_error)) {
+                fault(
+                    "\"configuration\": expected fields of the station's configuration as "
+                    "ktr09-config writes them" +
+                    (config_error.empty() ? ", got " + shown(value) : ": " + config_error));
+                return std::nullopt;
+            }
+            scenario.configuration = value.dump();
         } else if (key == "steps") {
             if (!value.is_array()) {
                 fault("\"steps\": expected a list of steps, got " + shown(value));
@@ -209,7 +221,7 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
             }
         } else {
             fault("unknown key " + in_quotes(key) +
-                  " (expected description, duration, mode, steps)");
+                  " (expected description, duration, mode, steps, configuration)");
             return std::nullopt;
         }
     }

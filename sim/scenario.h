@@ -40,6 +40,10 @@ struct Scenario {
     std::string description;
     std::optional<uint64_t> duration;  // microseconds
     std::optional<int> mode;
+    // "configuration": fields of the configuration (as ktr09-config writes
+    // them) put into the EEPROM image before the run, the others kept; as
+    // JSON text, empty for none.
+    std::string configuration;
     std::vector<ScenarioStep> steps;  // in the file's order
 };
 

@@ -7,6 +7,7 @@
 
 #include <Arduino.h>
 
+#include "codec/config_json.h"
 #include "devices/ais_transponder.h"
 #include "devices/analog_inputs.h"
 #include "devices/device.h"
@@ -71,6 +72,18 @@ std::string attach_default_devices(const Options& options) {
         if (std::string error = device->write_new_state(); !error.empty()) {
             return error;
         }
+    }
+    // A scenario's configuration goes into the EEPROM image before any
+    // device attaches: the sensor channels' peers are cabled from it.
+    if (!options.configuration.empty()) {
+        auto& eeprom = model_of<Eeprom24xx64>(*attached.by_name.at("eeprom"));
+        codec::StationConfig config = codec::decode_image(eeprom.contents());
+        std::string error;
+        if (!codec::config_from_json(nlohmann::json::parse(options.configuration), &config,
+                                     &error)) {
+            return "configuration: " + error;
+        }
+        eeprom.load(codec::encode_image(config));
     }
     // The devices of an earlier call go before the new ones attach.
     g_attached = Attached{};

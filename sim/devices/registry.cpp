@@ -10,13 +10,16 @@ DeviceType weather_station_device_type();
 DeviceType ais_transponder_device_type();
 DeviceType mcp7940_device_type();
 DeviceType sd_card_device_type();
+DeviceType base_station_device_type();
+DeviceType tidelink_device_type();
 
 const std::vector<DeviceType>& device_types() {
     // The clock comes last: it saves its registers when it goes, so it must
     // not exist when an earlier file refuses the start.
     static const std::vector<DeviceType> types = {
         eeprom_device_type(),          analog_inputs_device_type(), weather_station_device_type(),
-        ais_transponder_device_type(), sd_card_device_type(),       mcp7940_device_type(),
+        ais_transponder_device_type(), sd_card_device_type(),       base_station_device_type(),
+        tidelink_device_type(),        mcp7940_device_type(),
     };
     return types;
 }

@@ -8,6 +8,7 @@
 
 #include "codec/nmea.h"
 #include "devices/device.h"
+#include "devices/sensor_channels.h"
 #include "devices/state_file.h"
 
 namespace sim {
@@ -371,7 +372,20 @@ class WeatherDevice : public ModelDevice<WeatherStation> {
         }
         return {};
     }
-    void attach() override { model().attach(); }
+    // A base station or TIDELINK device cabled to sensor channel 1 takes its
+    // place there (sensor_channels.h).
+    void attach() override {
+        codec::StationConfig config;
+        std::string error;
+        const auto image = std::filesystem::path(file_).parent_path() / kConfigurationImageFile;
+        if (read_station_config(image, &config, &error)) {
+            const uint8_t type = config.configuracion_sensor[0].csensor;
+            if (type == kBaseStationType || type == kTidelinkType) {
+                return;
+            }
+        }
+        model().attach();
+    }
 
   private:
     std::string file_;

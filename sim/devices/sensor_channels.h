@@ -1,0 +1,102 @@
+// Which device is cabled to each sensor channel of the simulated station.
+//
+// The simulator keeps the cabling in step with the station's configuration:
+// when it starts, it reads the configuration image that the EEPROM model
+// holds (the state directory's eeprom_24xx64.bin after any scenario
+// "configuration" has been written to it; the standard configuration for a
+// new directory) and puts on each sensor channel the device its `csensor`
+// names: a base station computer for 1, a TIDELINK device for 2. Such a
+// peer sits on the channel's UART (sensor channel 1 on Serial3, sensor
+// channel 2 on Serial1) at the baud rate the channel's `cbaudios_comunicacion`
+// gives and is always powered. The weather station stays on sensor channel 1
+// unless a base station or TIDELINK device takes it. The cabling holds for
+// the whole run: a configuration written while it runs changes what the
+// station expects, not what is plugged in, until the next start.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "codec/config_image.h"
+#include "devices/device.h"
+
+namespace sim {
+
+constexpr uint8_t kBaseStationType = 1;
+constexpr uint8_t kTidelinkType = 2;
+
+// The state directory's file that holds the configuration image.
+constexpr const char* kConfigurationImageFile = "eeprom_24xx64.bin";
+
+// The configuration the station will load: the image in `file`, or the
+// standard configuration when there is none yet. False with the reason
+// when the file cannot be read whole.
+bool read_station_config(const std::filesystem::path& file, codec::StationConfig* config,
+                         std::string* error);
+
+// Sensor channel 1 or 2 as the line it is cabled to.
+struct ChannelLine {
+    uint8_t uart_port;
+    uint32_t baud;
+};
+ChannelLine channel_line(const codec::StationConfig& config, unsigned channel);
+// The baud rate of a channel's rate code, as the station opens its port.
+uint32_t channel_baud(uint8_t code);
+
+// The peers of one kind (base station or TIDELINK) a station has, one model
+// per sensor channel whose device type is theirs, chosen when attached.
+template <typename Model>
+class PeerDevice : public Device {
+  public:
+    PeerDevice(std::filesystem::path image, uint8_t device_type)
+        : image_(std::move(image)), device_type_(device_type) {}
+
+    void attach() override {
+        codec::StationConfig config;
+        std::string error;
+        // The image was read whole when the station's EEPROM was loaded.
+        if (!read_station_config(image_, &config, &error)) {
+            return;
+        }
+        for (unsigned channel = 1; channel <= 2; ++channel) {
+            models_[channel - 1].reset();
+            if (config.configuracion_sensor[channel - 1].csensor == device_type_) {
+                models_[channel - 1] =
+                    std::make_unique<Model>(channel_line(config, channel), channel);
+                models_[channel - 1]->attach();
+            }
+        }
+    }
+
+    // The model on sensor channel 1 or 2, or null.
+    Model* on_channel(unsigned channel) {
+        return channel == 1 || channel == 2 ? models_[channel - 1].get() : nullptr;
+    }
+    // The model on the given channel, or with channel 0 on the first that has
+    // one; null when there is none.
+    Model* chosen(unsigned channel) {
+        return channel != 0 ? on_channel(channel)
+                            : (models_[0] ? models_[0].get() : models_[1].get());
+    }
+
+  private:
+    std::filesystem::path image_;
+    uint8_t device_type_;
+    std::array<std::unique_ptr<Model>, 2> models_;
+};
+
+// The peer a scenario step or test means: `channel` 1 or 2, or 0 for the
+// first (null when the device is not a PeerDevice of Model or has none).
+template <typename Model>
+Model* peer_on(Device* device, unsigned channel = 0) {
+    auto* peers = dynamic_cast<PeerDevice<Model>*>(device);
+    return peers == nullptr ? nullptr : peers->chosen(channel);
+}
+
+// The optional "channel" member of a step's object: 1 or 2, 0 when absent.
+bool step_channel(const nlohmann::json& value, unsigned* channel, std::string* expected);
+
+}  // namespace sim
