@@ -16,9 +16,11 @@
 #include <string>
 #include <system_error>
 
+#include "devices/ais_transponder.h"
 #include "devices/device.h"
 #include "devices/sd_card.h"
 #include "host/machine.h"
+#include "link_client.h"
 #include "options.h"
 #include "scenario.h"
 #include "station.h"
@@ -134,6 +136,14 @@ int main(int argc, char** argv) {
                    "Scenario file (JSON) of timed stimuli and faults; its duration and mode "
                    "apply unless --duration or --mode is given")
         ->type_name("FILE");
+    CLI::Option* link_option =
+        app.add_option("--link", options.link,
+                       "Join the VHF link of ktr09-link at this socket: the transponder hears "
+                       "the other stations', and the link decides how long the run lasts")
+            ->type_name("SOCKET")
+            ->excludes(duration_option);
+    app.add_option("--link-index", options.link_index, "This station's place on the link, from 0")
+        ->needs(link_option);
     CLI11_PARSE(app, argc, argv);
     if (!duration_text.empty()) {
         options.duration = sim::parse_duration(duration_text, nullptr);
@@ -186,6 +196,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return 2;
     }
+    std::shared_ptr<sim::LinkClient> link;
+    if (!options.link.empty()) {
+        std::string error;
+        link = sim::LinkClient::connect(options.link, options.link_index, &error);
+        if (!link) {
+            std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+            return 1;
+        }
+        sim::station_devices().transponder->use_link(link);
+    }
     // Opened only once the state is taken: a refused start empties no file.
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> transcript_file(nullptr, &std::fclose);
     std::optional<sim::Transcript> transcript;
@@ -222,13 +242,7 @@ int main(int argc, char** argv) {
         (options.usb_pty || forward_stdin) ? 10 * host::kMillisecond : 5 * host::kSecond;
     const host::Micros start = host::now();
     bool stdin_closed = false;
-    while (stop_requested == 0) {
-        host::Micros until = host::now() + slice;
-        if (options.duration) {
-            until = std::min(until, start + *options.duration);
-        }
-        host::run_until(until);
-
+    const auto pass_output = [&] {
         const std::string output = host::usb_take_output();
         if (options.usb_pty) {
             pty.write(reinterpret_cast<const uint8_t*>(output.data()), output.size());
@@ -246,6 +260,22 @@ int main(int argc, char** argv) {
                 }
             }
         }
+    };
+    int status = 0;
+    if (link) {
+        std::string error;
+        if (!link->run(pass_output, &error)) {
+            std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+            status = 1;
+        }
+    }
+    while (!link && stop_requested == 0) {
+        host::Micros until = host::now() + slice;
+        if (options.duration) {
+            until = std::min(until, start + *options.duration);
+        }
+        host::run_until(until);
+        pass_output();
         if (options.duration && host::now() >= start + *options.duration) {
             break;
         }
@@ -262,5 +292,5 @@ int main(int argc, char** argv) {
                          .string()
                          .c_str());
     }
-    return 0;
+    return status;
 }

@@ -27,6 +27,9 @@ struct Options {
     // Configuration fields (JSON, as ktr09-config writes them) put into the
     // EEPROM image before the devices attach; empty for none.
     std::string configuration;
+    // The ktr09-link socket to join as station `link_index` (empty: alone).
+    std::string link;
+    unsigned link_index = 0;
 };
 
 // Parses a duration written as one or more <digits><unit> groups, units in

@@ -36,9 +36,15 @@ bool to_unsigned(const std::string& text, unsigned long* value) {
 
 }  // namespace
 
-AisTransponder::AisTransponder(const Wiring& wiring) : wiring_(wiring) {}
+// The air must bring a transmission no sooner than the transponder knows it.
+static_assert(AisTransponder::kTransmitDelay >= kVhfLinkLead);
+
+AisTransponder::AisTransponder(const Wiring& wiring) : wiring_(wiring) {
+    use_link(own_air_.join());
+}
 
 AisTransponder::~AisTransponder() {
+    link_->listen(nullptr);
     *alive_ = false;
     ++generation_;
     if (attached_) {
@@ -306,6 +312,10 @@ void AisTransponder::transmit(unsigned message, const std::vector<std::string>& 
     options.sequence_id = static_cast<int>(vdo_sequence_);
     vdo_sequence_ = (vdo_sequence_ + 1) % 10;
     const std::vector<std::string> sentences = codec::vdm_sentences(writer.bits(), options);
+    // Its slot is taken now: the message is on the air when the report comes.
+    if (!faults_.silent) {
+        link_->transmit({writer.bits(), 'A', host::now() + kTransmitDelay});
+    }
     const uint64_t generation = generation_;
     host::schedule_in(kTransmitDelay, [this, generation, sentences] {
         if (generation != generation_ || faults_.silent) {

@@ -15,6 +15,11 @@
 // cuts the supply it is dead, and it comes back a boot time later from its
 // settings. It talks only through the UART bytes and reads only the output
 // pin's level.
+//
+// Its own transmissions (the messages the station asked for, its message 21)
+// also go on its VHF link, a lead before they end (devices/vhf_link.h), and
+// what other transponders on the link transmit it reports as !AIVDM. Alone
+// on its own in-process air, as in a single-station run, it hears nobody.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +31,7 @@
 
 #include "codec/ais_messages.h"
 #include "devices/supply_relay.h"
+#include "devices/vhf_link.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -109,6 +115,8 @@ class AisTransponder : public host::UartPeer {
 
     // Connects it to its UART and starts following its supply.
     void attach();
+    // Puts it on another VHF link (instead of its own air, where it is alone).
+    void use_link(std::shared_ptr<VhfLink> link);
 
     // ---- What it hears on the air (scenario-facing) ----------------------------
     // Positions in degrees, north and east positive; times are virtual times.
@@ -204,6 +212,10 @@ class AisTransponder : public host::UartPeer {
     // Sends unasked sentences while it is on and not silenced.
     void send_unasked(const std::string& burst);
     void send_heard(const codec::Message& message, unsigned report);
+    // A message another transponder on the link transmitted, at its end.
+    void hear(const AirMessage& message);
+    // Its message 21 as transmitted at `when`.
+    std::optional<codec::Bits> own_aton_bits(host::Micros when) const;
     void schedule_ship(const Ship& ship, host::Micros start, host::Micros when, unsigned report);
     void schedule_aton(const AtonStation& station, host::Micros when, unsigned report);
     void schedule_replay(std::shared_ptr<const Recording> recording, size_t next,
@@ -230,6 +242,8 @@ class AisTransponder : public host::UartPeer {
     unsigned seconds_to_own_report_ = 0;
     unsigned vdm_sequence_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    LocalAir own_air_;
+    std::shared_ptr<VhfLink> link_;
 };
 
 }  // namespace sim

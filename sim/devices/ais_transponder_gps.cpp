@@ -150,6 +150,13 @@ void AisTransponder::schedule_second() {
                 seconds_to_own_report_ = period;
                 report_own_aton();
             }
+            // Its slot two seconds on is reserved: the report goes on the air
+            // now, a link's lead before it ends.
+            if ((seconds_to_own_report_ == 2 || period == 1) && powered() && !faults_.silent) {
+                if (const auto bits = own_aton_bits(host::now() + 2 * host::kSecond)) {
+                    link_->transmit({*bits, 'A', host::now() + 2 * host::kSecond});
+                }
+            }
         }
         schedule_second();
     });
@@ -187,11 +194,8 @@ void AisTransponder::send_gps() {
 }
 
 // Message 21 with its name, its receiver's position and the AtoN status the
-// station last set, as the transponder transmitted it.
-void AisTransponder::report_own_aton() {
-    if (!powered() || faults_.silent) {
-        return;
-    }
+// station last set, as the transponder transmits it at `when`.
+std::optional<codec::Bits> AisTransponder::own_aton_bits(host::Micros when) const {
     const Settings& s = settings_;
     codec::Message message;
     message.numbers["type"] = 21;
@@ -206,13 +210,21 @@ void AisTransponder::report_own_aton() {
     message.numbers["lon"] = static_cast<int64_t>(std::llround(s.longitude / 10.0));
     message.numbers["lat"] = static_cast<int64_t>(std::llround(s.latitude / 10.0));
     message.numbers["epfd"] = 1;  // GPS
-    message.numbers["second"] = s.gps_fix ? utc_at(host::now()) % 60 : 60;
+    message.numbers["second"] = s.gps_fix ? utc_at(when) % 60 : 60;
     message.numbers["regional"] = s.aton_status & 0xFF;
     message.numbers["virtual_aid"] = s.virtual_aton ? 1 : 0;
-    std::string error;
-    const auto bits = codec::encode_message(message, &error);
+    // The state file's checks keep every field in range.
+    return codec::encode_message(message);
+}
+
+// Its message 21 as transmitted now, reported as !AIVDO.
+void AisTransponder::report_own_aton() {
+    if (!powered() || faults_.silent) {
+        return;
+    }
+    const auto bits = own_aton_bits(host::now());
     if (!bits) {
-        return;  // the state file's checks keep every field in range
+        return;
     }
     codec::VdmOptions options;
     options.own = true;

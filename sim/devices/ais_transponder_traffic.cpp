@@ -123,6 +123,32 @@ void AisTransponder::send_heard(const codec::Message& message, unsigned report) 
     send_unasked(burst);
 }
 
+void AisTransponder::use_link(std::shared_ptr<VhfLink> link) {
+    if (link_) {
+        link_->listen(nullptr);
+    }
+    link_ = std::move(link);
+    link_->listen([this](const AirMessage& message) { hear(message); });
+}
+
+// A message of another station on the link, as its transmission ends; the
+// fragments of a long one share a sequence identifier.
+void AisTransponder::hear(const AirMessage& message) {
+    codec::VdmOptions options;
+    options.channel = message.channel;
+    std::vector<std::string> sentences = codec::vdm_sentences(message.bits, options);
+    if (sentences.size() > 1) {
+        options.sequence_id = static_cast<int>(vdm_sequence_);
+        vdm_sequence_ = (vdm_sequence_ + 1) % 10;
+        sentences = codec::vdm_sentences(message.bits, options);
+    }
+    std::string burst;
+    for (const std::string& sentence : sentences) {
+        burst += sentence;
+    }
+    send_unasked(burst);
+}
+
 bool AisTransponder::add_aton_station(const AtonStation& station, std::string* error) {
     if (!valid_mmsi(station.mmsi) || !valid_position(station.latitude, station.longitude) ||
         station.aton_type > 31 || station.status > 255 || station.name.size() > 34 ||

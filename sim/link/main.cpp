@@ -1,0 +1,193 @@
+// ktr09-link: stations that hear each other. Starts N simulated stations
+// (ktr09-sim --link), each in its own state directory with its own
+// transponder MMSI, and runs the VHF link between them for a given virtual
+// time: what one station's transponder transmits, the others' report as
+// !AIVDM. Each station's USB output and transcript go beside its state
+// directory. With --external it starts none and waits for stations started
+// by hand.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "link/broker.h"
+#include "options.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kFirstMmsi = 992471001;  // the default station's transponder
+constexpr int kJoinWaitMs = 60 * 1000;
+
+struct Launch {
+    unsigned stations = 2;
+    fs::path root = "link-state";
+    fs::path sim;
+    int mode = -1;
+    std::vector<std::string> scenarios;
+};
+
+fs::path station_dir(const Launch& launch, unsigned index) {
+    return launch.root / ("station-" + std::to_string(index + 1));
+}
+
+// A new station's transponder gets its own MMSI and name; an existing state
+// directory is left as it is.
+bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
+    const fs::path dir = station_dir(launch, index);
+    std::error_code failure;
+    fs::create_directories(dir, failure);
+    const fs::path file = dir / "ais_transponder.txt";
+    if (failure || fs::exists(file)) {
+        *error = failure ? dir.string() + ": " + failure.message() : "";
+        return !failure;
+    }
+    std::ofstream out(file);
+    out << "# written by ktr09-link: this station's identity on the shared link\n"
+        << "mmsi " << kFirstMmsi + index << "\n"
+        << "name KTR09 STATION " << index + 1 << "\n";
+    if (!out) {
+        *error = file.string() + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+// Starts station `index` with its USB output in <dir>.usb; its pid, or -1.
+pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index) {
+    const fs::path dir = station_dir(launch, index);
+    std::vector<std::string> args = {
+        launch.sim.string(),         "--link",      socket.string(), "--link-index",
+        std::to_string(index),       "--state-dir", dir.string(),    "--transcript",
+        dir.string() + ".transcript"};
+    if (launch.mode >= 0) {
+        args.insert(args.end(), {"--mode", std::to_string(launch.mode)});
+    }
+    if (index < launch.scenarios.size() && !launch.scenarios[index].empty()) {
+        args.insert(args.end(), {"--scenario", launch.scenarios[index]});
+    }
+    const std::string usb = dir.string() + ".usb";
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(usb.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0 && ::dup2(out, 1) >= 0) {
+            ::execv(argv[0], argv.data());
+        }
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits for every started station; false if one failed.
+bool wait_stations(const std::vector<pid_t>& pids) {
+    bool all_well = true;
+    for (pid_t pid : pids) {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "ktr09-link: station process %d failed\n", static_cast<int>(pid));
+            all_well = false;
+        }
+    }
+    return all_well;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Stations that hear each other: starts N simulated stations (ktr09-sim), each with its "
+        "own state directory and transponder MMSI, joined by a simulated VHF link for a "
+        "virtual time. Each station's USB output is <state-root>/station-N.usb and its "
+        "transcript <state-root>/station-N.transcript."};
+    Launch launch;
+    std::string duration_text;
+    std::string quantum_text = "1500ms";
+    bool external = false;
+    fs::path socket;
+    app.add_option("--stations", launch.stations, "Number of stations")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+    app.add_option("--duration", duration_text, "Simulated time to run, e.g. 10m, 24h")
+        ->required()
+        ->type_name("DURATION");
+    app.add_option("--state-root", launch.root,
+                   "Directory of the stations' state directories station-1, station-2, ...")
+        ->capture_default_str();
+    app.add_option("--mode", launch.mode, "Operating mode of every station (0, 1, 2)")
+        ->check(CLI::Range(0, sim::kModeCount - 1));
+    app.add_option("--scenario", launch.scenarios,
+                   "Scenario file of a station: the first given for station 1, the next for "
+                   "station 2, ... (an empty name for none)")
+        ->type_name("FILE");
+    app.add_option("--sim", launch.sim, "The ktr09-sim to start (default: the one beside this)");
+    app.add_option("--quantum", quantum_text,
+                   "Virtual time granted per round (at most 1500ms, the link's lead)")
+        ->capture_default_str();
+    app.add_option("--socket", socket, "The link's Unix socket (default: <state-root>/link.sock)");
+    app.add_flag("--external", external,
+                 "Start no stations: wait for N started by hand with ktr09-sim --link SOCKET "
+                 "--link-index 0..N-1");
+    CLI11_PARSE(app, argc, argv);
+
+    std::string error;
+    const auto duration = sim::parse_duration(duration_text, &error);
+    const auto quantum = sim::parse_duration(quantum_text, &error);
+    if (!duration || !quantum || *quantum == 0 || *quantum > 1500000) {
+        std::fprintf(stderr, "ktr09-link: %s\n",
+                     error.empty() ? "--quantum must be 1ms..1500ms" : error.c_str());
+        return 1;
+    }
+    if (launch.sim.empty()) {
+        launch.sim = fs::read_symlink("/proc/self/exe").parent_path() / "ktr09-sim";
+    }
+    if (socket.empty()) {
+        socket = launch.root / "link.sock";
+    }
+    std::error_code failure;
+    fs::create_directories(launch.root, failure);
+    const int listener = failure ? -1 : sim::vhf::listen_unix(socket.string(), &error);
+    if (listener < 0) {
+        std::fprintf(
+            stderr, "ktr09-link: %s\n",
+            failure ? (launch.root.string() + ": " + failure.message()).c_str() : error.c_str());
+        return 1;
+    }
+    std::vector<pid_t> pids;
+    for (unsigned i = 0; i < launch.stations && !external; ++i) {
+        if (!prepare_state(launch, i, &error)) {
+            std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+            return 1;
+        }
+        pids.push_back(start_station(launch, socket, i));
+    }
+    if (external) {
+        std::fprintf(stderr, "ktr09-link: waiting for %u stations on %s\n", launch.stations,
+                     socket.c_str());
+    }
+    bool ok = false;
+    {
+        std::vector<std::unique_ptr<sim::vhf::LineSocket>> stations;
+        ok = sim::vhf::accept_stations(listener, launch.stations, kJoinWaitMs, &stations, &error) &&
+             sim::vhf::run_broker(stations, {*duration, *quantum}, &error);
+        if (!ok) {
+            std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+        }
+        // The sockets close here: a station still running sees the link end.
+    }
+    ::close(listener);
+    ::unlink(socket.c_str());
+    ok = wait_stations(pids) && ok;
+    return ok ? 0 : 1;
+}

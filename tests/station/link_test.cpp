@@ -1,0 +1,167 @@
+// Stations that hear each other: ktr09-link runs two default stations for
+// ten simulated minutes. What each one's firmware has its transponder send
+// (the weather as message 8) and what the transponder sends on its own
+// (message 21), the other's transponder reports as !AIVDM when the
+// transmission ends; nobody hears itself; a second run is the same to the
+// byte; the command lines that cannot make a linked run are refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "codec/ais_messages.h"
+#include "codec/ais_sentences.h"
+#include "support/command.h"
+#include "support/state_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+ToolRun run_link(const fs::path& root, const std::string& extra = "") {
+    return run_tool(std::string(KTR09_LINK_BINARY) + " --stations 2 --duration 10m --state-root " +
+                    root.string() + " " + extra);
+}
+
+struct Heard {
+    std::string time;  // as the transcript writes it
+    codec::VdmMessage message;
+};
+
+// The AIS messages a station's transponder passed it, from its transcript's
+// "uart0<" lines (sentences with escaped line ends inside quotes).
+std::vector<Heard> messages_in(const std::string& transcript) {
+    std::vector<Heard> found;
+    codec::VdmAssembler assembler;
+    std::istringstream lines(transcript);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t quote = line.find(" uart0< \"");
+        if (quote == std::string::npos) {
+            continue;
+        }
+        std::string text = line.substr(quote + 9, line.size() - quote - 10);
+        for (size_t end; (end = text.find("\\r\\n")) != std::string::npos;) {
+            if (const auto message = assembler.add(text.substr(0, end) + "\r\n")) {
+                found.push_back({line.substr(0, quote), *message});
+            }
+            text.erase(0, end + 4);
+        }
+    }
+    return found;
+}
+
+class LinkedStations : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        first_ = new TemporaryStateDir;
+        second_ = new TemporaryStateDir;
+        first_run_ = run_link(first_->path());
+        second_run_ = run_link(second_->path());
+    }
+    static void TearDownTestSuite() {
+        delete first_;
+        delete second_;
+    }
+    static std::string file(const TemporaryStateDir* root, const char* name) {
+        return read_file(root->path() / name);
+    }
+    static TemporaryStateDir* first_;
+    static TemporaryStateDir* second_;
+    static ToolRun first_run_;
+    static ToolRun second_run_;
+};
+
+TemporaryStateDir* LinkedStations::first_ = nullptr;
+TemporaryStateDir* LinkedStations::second_ = nullptr;
+ToolRun LinkedStations::first_run_;
+ToolRun LinkedStations::second_run_;
+
+TEST_F(LinkedStations, EachReportsWhatTheOtherTransmittedAndNeverItself) {
+    ASSERT_EQ(0, first_run_.status) << first_run_.output;
+    const std::vector<Heard> one = messages_in(file(first_, "station-1.transcript"));
+    const std::vector<Heard> two = messages_in(file(first_, "station-2.transcript"));
+    const struct {
+        const std::vector<Heard>& sender;
+        const std::vector<Heard>& hearer;
+        int64_t sender_mmsi;
+        int64_t hearer_mmsi;
+    } rows[] = {{one, two, 992471001, 992471002}, {two, one, 992471002, 992471001}};
+    for (const auto& row : rows) {
+        std::vector<std::pair<double, codec::Bits>> sent;
+        std::vector<std::pair<double, codec::Bits>> heard;
+        std::map<int64_t, int> types_sent;
+        for (const Heard& h : row.sender) {
+            if (h.message.own) {
+                sent.push_back({std::stod(h.time), h.message.payload});
+                const auto decoded = codec::decode_message(h.message.payload);
+                ASSERT_TRUE(decoded);
+                EXPECT_EQ(row.sender_mmsi, decoded->number("mmsi"));
+                ++types_sent[decoded->number("type")];
+            }
+        }
+        for (const Heard& h : row.hearer) {
+            if (!h.message.own) {
+                heard.push_back({std::stod(h.time), h.message.payload});
+                const auto decoded = codec::decode_message(h.message.payload);
+                ASSERT_TRUE(decoded);
+                EXPECT_NE(row.hearer_mmsi, decoded->number("mmsi")) << "heard itself";
+            }
+        }
+        EXPECT_GE(types_sent[8], 2) << "the weather every three minutes";
+        EXPECT_GE(types_sent[21], 2) << "its AtoN report every three minutes";
+        ASSERT_EQ(sent.size(), heard.size()) << "station " << row.sender_mmsi;
+        for (size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(sent[i].second, heard[i].second) << "message " << i;
+            // The hearer's report follows right after the sender's own, as
+            // both end together (its line may be busier for a moment).
+            EXPECT_NEAR(sent[i].first, heard[i].first, 0.1) << "message " << i;
+        }
+    }
+}
+
+TEST_F(LinkedStations, SecondRunIsTheSameToTheByte) {
+    ASSERT_EQ(0, second_run_.status) << second_run_.output;
+    for (const char* name :
+         {"station-1.transcript", "station-2.transcript", "station-1.usb", "station-2.usb"}) {
+        const std::string first = file(first_, name);
+        EXPECT_FALSE(first.empty()) << name;
+        EXPECT_TRUE(first == file(second_, name)) << name;
+    }
+    EXPECT_NE(file(first_, "station-1.transcript"), file(first_, "station-2.transcript"))
+        << "two stations, two identities";
+}
+
+TEST(LinkCommandLine, RunsThatCannotBeAreRefused) {
+    TemporaryStateDir dir;
+    const std::string sim = KTR09_SIM_BINARY;
+    const std::string socket = (dir.path() / "none.sock").string();
+    const struct {
+        std::string command;
+        std::string says;
+    } rows[] = {
+        {sim + " --link " + socket + " --duration 1m", "excludes"},
+        {sim + " --link-index 1", "requires --link"},
+        {sim + " --state-dir " + dir.path().string() + " --link " + socket, "cannot connect"},
+        {std::string(KTR09_LINK_BINARY) + " --duration 1m --quantum 2s --state-root " +
+             dir.path().string(),
+         "--quantum"},
+    };
+    for (const auto& row : rows) {
+        const ToolRun run = run_tool(row.command);
+        EXPECT_NE(0, run.status) << row.command;
+        EXPECT_NE(std::string::npos, run.output.find(row.says)) << row.command << "\n"
+                                                                << run.output;
+    }
+}
+
+}  // namespace
