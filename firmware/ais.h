@@ -97,8 +97,6 @@ void inicializacion_ais(uint8_t cinicio);
 void envio_comandos_ais();
 // Collects the transponder's burst and processes it.
 void procesamos_ais();
-// Writes bytes on the console with CR shown as 'd' and LF as 'a'.
-void traza_bytes_visibles(const unsigned char* pcdatos, uint16_t ibytes);
 
 // ---- Receive framing and replies (ais_rx.cpp, ais_respuestas.cpp) -------------
 

@@ -220,7 +220,9 @@ void envio_msg12() {
     shipras.cnew_msg12 = 0;
 }
 
-// Message 6 of a sensor channel is due (a chosen channel keeps its turn).
+// Message 6 of a sensor channel is due. A chosen channel keeps its turn until
+// its last part has gone, whichever channel it is, so that the parts of a
+// frame from the second channel are not left waiting for good.
 bool msg6_pendiente() {
     if (stais.itimeout_tx_msg6 != 0 || stais.ifrecuencia_msg6 == 0) {
         return false;
@@ -236,7 +238,7 @@ bool msg6_pendiente() {
         }
         return false;
     }
-    return stais.ccanal_msg6 == 0 && sensor[0].cnew_msg6 != 0;
+    return stais.ccanal_msg6 <= CANAL_SENSOR_2 && sensor[stais.ccanal_msg6].cnew_msg6 != 0;
 }
 
 void planificador() {
@@ -327,13 +329,6 @@ void traza_frame_tx() {
 }
 
 }  // namespace
-
-void traza_bytes_visibles(const unsigned char* pcdatos, uint16_t ibytes) {
-    for (uint16_t i = 0; i < ibytes; ++i) {
-        const uint8_t cdato = pcdatos[i];
-        SerialUSB.write(cdato == '\r' ? 'd' : cdato == '\n' ? 'a' : cdato);
-    }
-}
 
 void inicializacion_ais(uint8_t cinicio) {
     if (cinicio == 0) {

@@ -6,6 +6,7 @@
 
 #include "ais.h"
 #include "comunicaciones_pc.h"
+#include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
 #include "gestion_sd.h"
 #include "main.h"
@@ -13,8 +14,6 @@
 
 namespace {
 
-constexpr uint8_t CSENSOR_ESTACION_BASE = 1;
-constexpr uint8_t CSENSOR_TIDELINK = 2;
 constexpr uint8_t CBITS_NO_UTILIZADOS = 0x19;
 constexpr uint32_t LONGITUD_NO_DISPONIBLE = 108600000;
 constexpr uint32_t LATITUD_NO_DISPONIBLE = 54600000;
@@ -239,6 +238,7 @@ void mensaje6_completo(const strafaga_ais& rafaga) {
     }
     stais.crelleno_msg6 = static_cast<uint8_t>(lrelleno);
     fin_reensamblado_msg6();
+    procesamos_mensaje6_rx_tidelink();
 }
 
 void partes_sentencia(strafaga_ais* prafaga) {

@@ -9,11 +9,6 @@
 
 namespace {
 
-constexpr uint8_t CSENSOR_NINGUNO = 0;
-constexpr uint8_t CSENSOR_ESTACION_BASE = 1;
-constexpr uint8_t CSENSOR_TIDELINK = 2;
-constexpr uint8_t CSENSOR_EMA = 3;
-
 constexpr uint8_t CBYTES_FRAME_TX = sizeof(sensor[0].cframe_tx);
 
 // A reset pulse of 0, or longer than 20 s, is held for 20 s (tenths of a second).
@@ -151,6 +146,8 @@ void inicializacion_sensor(uint8_t cinicio, uint8_t ccanal) {
     canal.ccomando = 0;
     canal.cnueva_muestra = 0;
     canal.ibytes_rx = 0;
+    canal.ibytes_rx_tide = 0;
+    canal.cparte_siguiente_tide = 0;
     canal.ctimeout_rx_frame = 0;
     canal.cextraigo = 0;
     canal.cnew_msg6 = 0;
@@ -187,16 +184,7 @@ void envio_frame_sensor(uint8_t ccanal) {
         SerialUSB.print(ccanal == CANAL_SENSOR_1 ? "Canal 2 TX (" : "Canal 3 TX (");
         SerialUSB.print(static_cast<unsigned int>(cbytes));
         SerialUSB.print(")=> ");
-        for (uint8_t i = 0; i < cbytes; ++i) {
-            const uint8_t cdato = canal.cframe_tx[i];
-            if (cdato == '\r') {
-                SerialUSB.print('d');
-            } else if (cdato == '\n') {
-                SerialUSB.print('a');
-            } else {
-                SerialUSB.write(cdato);
-            }
-        }
+        traza_bytes_visibles(canal.cframe_tx, cbytes);
         linea();
     }
     Uart& uart = uart_canal(ccanal);

@@ -12,7 +12,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 constexpr uint8_t kLf = 10;
-constexpr uint8_t kCr = 13;
 
 // Fields of $WIMDA, numbered from 1 after the address field.
 constexpr uint8_t CAMPO_PRESION_BARES = 3;
@@ -63,20 +62,6 @@ uint16_t grados_de_vector(float fseno, float fcoseno) {
     }
     const int32_t igrados = parte_entera(dgrados);
     return igrados >= 360 ? 359 : static_cast<uint16_t>(igrados);
-}
-
-// The bytes of a sentence with CR shown as 'd' and LF as 'a'.
-void escribo_bytes_visibles(const uint8_t* pctrama, uint16_t iinicio, uint16_t ifin_inclusive) {
-    for (uint16_t i = iinicio; i <= ifin_inclusive; ++i) {
-        const uint8_t cdato = pctrama[i];
-        if (cdato == kCr) {
-            SerialUSB.print('d');
-        } else if (cdato == kLf) {
-            SerialUSB.print('a');
-        } else {
-            SerialUSB.write(cdato);
-        }
-    }
 }
 
 // One accepted reading, before it enters the sums.
@@ -381,8 +366,8 @@ void procesamos_trama_rx_estacion_meteorologica(uint8_t ccanal) {
         if (canal.cextraigo != 0) {
             SerialUSB.print("Procesando: ");
             // A sentence cut by the end of the burst has no line feed to show.
-            escribo_bytes_visibles(pctrama, iinicio,
-                                   ifin < n ? ifin : static_cast<uint16_t>(n - 1));
+            const uint16_t iultimo = ifin < n ? ifin : static_cast<uint16_t>(n - 1);
+            traza_bytes_visibles(&pctrama[iinicio], static_cast<uint16_t>(iultimo - iinicio + 1));
             linea();
         }
         procesamos_sentencia(ccanal, pctrama, iinicio, ifin);

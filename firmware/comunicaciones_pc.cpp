@@ -4,6 +4,13 @@
 
 #include "declaraciones.h"
 
+void traza_bytes_visibles(const unsigned char* pcdatos, uint16_t ibytes) {
+    for (uint16_t i = 0; i < ibytes; ++i) {
+        const uint8_t cdato = pcdatos[i];
+        SerialUSB.write(cdato == '\r' ? 'd' : cdato == '\n' ? 'a' : cdato);
+    }
+}
+
 void linea() {
     SerialUSB.print("\r\n");
 }

@@ -5,6 +5,8 @@
 
 // Writes CR LF.
 void linea();
+// Writes bytes with CR shown as 'd' and LF as 'a'.
+void traza_bytes_visibles(const unsigned char* pcdatos, uint16_t ibytes);
 // Writes a line of ccantidad asterisks and CR LF.
 void linea_asteriscos(uint8_t ccantidad);
 // Writes the text, then CR LF when ccon_linea is 1, otherwise one space.

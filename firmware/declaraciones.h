@@ -80,7 +80,9 @@ struct stais_t {
     volatile uint8_t
         ctimeout_frame_vdm_msg6_procesando;  // tenths of a second, counted down every 100 ms
     uint8_t crelleno_msg6;
-    unsigned char cmsg6[90];
+    // A whole received message 6 (five slots, 1008 bits), so that the 61-byte
+    // parts another station sends fit.
+    unsigned char cmsg6[168];
     unsigned char cmsg[90];
     unsigned char cmsg_tx[90];
     unsigned char cnombre_ais[35];
@@ -198,6 +200,11 @@ struct stsensor {
     unsigned char cpayload_msg6[90];
     unsigned char cdatos_tx[256];
     unsigned char cframe_rx_tide[920];
+    // The data-link block being put together from received messages 6 keeps
+    // its own length and the part it expects next, so that bytes the device
+    // sends meanwhile, or a lost part, do not splice a wrong block.
+    uint16_t ibytes_rx_tide;
+    uint8_t cparte_siguiente_tide;
     uint16_t ibytes_rx;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;
     uint8_t cid_secuencial;
@@ -215,6 +222,12 @@ struct stsensor {
     unsigned char cframe_rx[1024];
     unsigned char cframe_tx[128];
 };
+
+// Device types of a sensor channel (stconfiguracion_sensor::csensor).
+constexpr uint8_t CSENSOR_NINGUNO = 0;
+constexpr uint8_t CSENSOR_ESTACION_BASE = 1;
+constexpr uint8_t CSENSOR_TIDELINK = 2;
+constexpr uint8_t CSENSOR_EMA = 3;
 
 struct stconfiguracion_sensor {
     uint8_t csensor;  // 0 none, 1 base station, 2 TIDELINK, 3 weather station

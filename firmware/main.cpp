@@ -8,6 +8,7 @@
 #include "gestion_sd.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_pc.h"
+#include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
 #include "i2c.h"
 #include "main.h"
@@ -342,7 +343,14 @@ static void servicio_canal_sensor(uint8_t i) {
         }
     }
     procesamos_canal(i);
-    if (canal.cdelay != 0 || csensor != 3) {
+    if (canal.cdelay != 0) {
+        return;
+    }
+    if (csensor == CSENSOR_ESTACION_BASE || csensor == CSENSOR_TIDELINK) {
+        envio_comandos_estacion_base(i);
+        return;
+    }
+    if (csensor != CSENSOR_EMA) {
         return;
     }
     if (canal.cesperando_respuesta == 0) {

@@ -2,6 +2,7 @@
 #include <sodaq_wdt.h>
 
 #include "comunicaciones_ema_airmar.h"
+#include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
 #include "main.h"
 #include "procesado.h"
@@ -182,7 +183,13 @@ void procesamos_canal(uint8_t ccanal) {
     recibo_rafaga(ccanal);
     if (atiendo_trama_pc(ccanal) == 0) {
         switch (configuracion_sensor[ccanal].csensor) {
-            case 3:
+            case CSENSOR_ESTACION_BASE:
+                procesamos_trama_rx_estacion_base(ccanal);
+                break;
+            case CSENSOR_TIDELINK:
+                procesamos_trama_rx_tidelink(ccanal);
+                break;
+            case CSENSOR_EMA:
                 procesamos_trama_rx_estacion_meteorologica(ccanal);
                 break;
             default:  // no device, or one whose handler is not fitted: dropped

@@ -211,6 +211,20 @@ TEST_F(AisLinkTest, SchedulerOrder) {
     }
 }
 
+// The channel whose parts are going out keeps its turn, the other waits.
+TEST_F(AisLinkTest, AChosenChannelKeepsItsTurnForItsNextPart) {
+    stais.ifrecuencia_msg6 = 60;
+    for (uint8_t chosen : {0, 1}) {
+        stais.ccanal_msg6 = chosen;
+        stais.itimeout_tx_msg6 = 0;
+        stais.ccomando = 0;
+        sensor[0].cnew_msg6 = sensor[1].cnew_msg6 = 2;
+        EXPECT_EQ("", step(0));
+        EXPECT_EQ(16, stais.ccomando) << static_cast<int>(chosen);
+        EXPECT_EQ(chosen, stais.ccanal_msg6);
+    }
+}
+
 TEST_F(AisLinkTest, TraceShowsTheFrameWithLineEndsVisible) {
     stais.cextraigo = 2;
     step(3);

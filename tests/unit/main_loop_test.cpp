@@ -153,6 +153,7 @@ TEST_F(LoopTest, OnlyTheFirstWeatherChannelIsScheduled) {
         ktr09.chora_utc = c.hour;
         ktr09.cminuto_utc = c.minute;
         sensor[0].calarma = c.alarm0;
+        sensor[0].ccomando = 0;  // no heartbeat due on a base station channel
         sensor[0].cnueva_muestra = 0;
         sensor[1].cnueva_muestra = 0;
         ktr09.crefresco = 1;  // the minute's clock read has just succeeded
