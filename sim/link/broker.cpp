@@ -52,16 +52,18 @@ std::vector<Transmission> Air::heard_by(unsigned station) {
     return heard;
 }
 
-bool accept_stations(int listener, unsigned count, int wait_ms,
+bool accept_stations(int listener, unsigned count, const std::function<bool()>& keep_waiting,
                      std::vector<std::unique_ptr<LineSocket>>* stations, std::string* error) {
     stations->clear();
     stations->resize(count);
     for (unsigned joined = 0; joined < count; ++joined) {
         pollfd ready{listener, POLLIN, 0};
-        if (::poll(&ready, 1, wait_ms) <= 0) {
-            *error = "only " + std::to_string(joined) + " of " + std::to_string(count) +
-                     " stations joined the link";
-            return false;
+        while (::poll(&ready, 1, 100) <= 0) {
+            if (!keep_waiting()) {
+                *error = "only " + std::to_string(joined) + " of " + std::to_string(count) +
+                         " stations joined the link";
+                return false;
+            }
         }
         auto socket =
             std::make_unique<LineSocket>(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));

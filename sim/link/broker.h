@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,8 +50,9 @@ struct BrokerSettings {
 
 // Accepts `count` stations on a listening socket, each placed by the index
 // of its HELLO. False with the reason for an index out of range or given
-// twice, a station that hangs up, or none within `wait_ms` of wall time.
-bool accept_stations(int listener, unsigned count, int wait_ms,
+// twice, a station that hangs up before its HELLO, or when `keep_waiting`
+// (asked every tenth of a second of wall time while none comes) says no.
+bool accept_stations(int listener, unsigned count, const std::function<bool()>& keep_waiting,
                      std::vector<std::unique_ptr<LineSocket>>* stations, std::string* error);
 
 // Runs the link to its end and sends every station END. False with the

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kFirstMmsi = 992471001;  // the default station's transponder
-constexpr int kJoinWaitMs = 60 * 1000;
+constexpr auto kJoinWait = std::chrono::seconds(60);
 
 struct Launch {
     unsigned stations = 2;
@@ -88,6 +89,19 @@ pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index
         ::_exit(127);
     }
     return pid;
+}
+
+// While stations are joining: none of those started has ended, and not
+// too long for a station started by hand.
+bool still_joining(const std::vector<pid_t>& pids, std::chrono::steady_clock::time_point since) {
+    for (pid_t pid : pids) {
+        if (::waitpid(pid, nullptr, WNOHANG) != 0) {
+            std::fprintf(stderr, "ktr09-link: station process %d ended before joining\n",
+                         static_cast<int>(pid));
+            return false;
+        }
+    }
+    return std::chrono::steady_clock::now() - since < kJoinWait;
 }
 
 // Waits for every started station; false if one failed.
@@ -179,7 +193,9 @@ int main(int argc, char** argv) {
     bool ok = false;
     {
         std::vector<std::unique_ptr<sim::vhf::LineSocket>> stations;
-        ok = sim::vhf::accept_stations(listener, launch.stations, kJoinWaitMs, &stations, &error) &&
+        const auto since = std::chrono::steady_clock::now();
+        const auto joining = [&] { return still_joining(pids, since); };
+        ok = sim::vhf::accept_stations(listener, launch.stations, joining, &stations, &error) &&
              sim::vhf::run_broker(stations, {*duration, *quantum}, &error);
         if (!ok) {
             std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());

@@ -155,6 +155,9 @@ TEST(LinkCommandLine, RunsThatCannotBeAreRefused) {
         {std::string(KTR09_LINK_BINARY) + " --duration 1m --quantum 2s --state-root " +
              dir.path().string(),
          "--quantum"},
+        {std::string(KTR09_LINK_BINARY) + " --duration 1m --sim /bin/false --state-root " +
+             dir.path().string(),
+         "ended before joining"},
     };
     for (const auto& row : rows) {
         const ToolRun run = run_tool(row.command);

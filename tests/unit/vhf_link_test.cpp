@@ -202,6 +202,76 @@ TEST(LinkProtocol, LinesReadBackOrAreRefused) {
     }
 }
 
+// Stations joining the broker: each placed by its HELLO, whatever the order
+// they connect in; a wrong or missing HELLO, or too few stations, refused.
+class JoiningStations : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        char pattern[] = "/tmp/ktr09_link_XXXXXX";
+        ASSERT_NE(nullptr, ::mkdtemp(pattern)) << "temporary directory";
+        dir_ = pattern;
+        listener_ = sim::vhf::listen_unix(dir_ + "/link.sock", &error);
+        ASSERT_GE(listener_, 0) << error;
+    }
+    void TearDown() override {
+        ::close(listener_);
+        ::unlink((dir_ + "/link.sock").c_str());
+        ::rmdir(dir_.c_str());
+    }
+    // Connects one station per greeting ("" hangs up at once), then lets the
+    // broker take `count` stations.
+    bool join(const std::vector<std::string>& greetings, unsigned count, std::string* error) {
+        for (const std::string& greeting : greetings) {
+            std::string ignored;
+            auto client = std::make_unique<sim::vhf::LineSocket>(
+                sim::vhf::connect_unix(dir_ + "/link.sock", &ignored));
+            if (!greeting.empty()) {
+                client->write(greeting + "\n");
+                clients.push_back(std::move(client));
+            }
+        }
+        return sim::vhf::accept_stations(
+            listener_, count, [] { return false; }, &stations, error);
+    }
+    std::vector<std::unique_ptr<sim::vhf::LineSocket>> clients;
+    std::vector<std::unique_ptr<sim::vhf::LineSocket>> stations;
+
+  private:
+    std::string dir_;
+    int listener_ = -1;
+};
+
+TEST_F(JoiningStations, EachTakesThePlaceItsHelloNames) {
+    std::string error;
+    ASSERT_TRUE(join({"HELLO 1", "HELLO 0"}, 2, &error)) << error;
+    stations[0]->write("GRANT 0\n");
+    std::string line;
+    ASSERT_TRUE(clients[1]->read_line(&line));
+    EXPECT_EQ("GRANT 0", line) << "the second to connect said HELLO 0";
+}
+
+TEST_F(JoiningStations, WrongOrMissingHellosAreRefused) {
+    const struct {
+        const char* what;
+        std::vector<std::string> greetings;
+    } rows[] = {
+        {"index out of range", {"HELLO 0", "HELLO 2"}},
+        {"index given twice", {"HELLO 0", "HELLO 0"}},
+        {"not a HELLO", {"AT 0"}},
+        {"hangs up first", {""}},
+        {"too few stations", {"HELLO 1"}},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        std::string error;
+        EXPECT_FALSE(join(row.greetings, 2, &error)) << row.what;
+        EXPECT_FALSE(error.empty()) << row.what;
+        clients.clear();
+    }
+}
+
 // ---- The link client -------------------------------------------------------
 
 class LinkClientTest : public ::testing::Test {
