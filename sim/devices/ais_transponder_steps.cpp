@@ -215,6 +215,32 @@ bool parse_msg6(const Json& value, DeviceStep* step, std::string* expected) {
     return true;
 }
 
+// The periods it reports for the messages the station asks it to send (0 =
+// not configured), as its configuration software left them; named as in its
+// state file, the others unchanged.
+bool parse_reporting(const Json& value, DeviceStep* step, std::string* expected) {
+    Fields fields(value, {"msg6_period_s", "msg8_period_s", "msg12_period_s"}, expected);
+    constexpr uint32_t kUnchanged = 100000;
+    uint32_t periods[3] = {kUnchanged, kUnchanged, kUnchanged};
+    if (!fields.check("{\"msg6_period_s\", \"msg8_period_s\", \"msg12_period_s\": seconds "
+                      "0..86400, 0 = not configured}",
+                      {}) ||
+        !fields.whole("msg6_period_s", 0, 86400, &periods[0]) ||
+        !fields.whole("msg8_period_s", 0, 86400, &periods[1]) ||
+        !fields.whole("msg12_period_s", 0, 86400, &periods[2])) {
+        return false;
+    }
+    *step = [periods](Device& device) {
+        AisTransponder::Settings& settings = model_of<AisTransponder>(device).settings();
+        unsigned* const targets[3] = {&settings.msg6_period_s, &settings.msg8_period_s,
+                                      &settings.msg12_period_s};
+        for (size_t i = 0; i < 3; ++i) {
+            *targets[i] = periods[i] != kUnchanged ? periods[i] : *targets[i];
+        }
+    };
+    return true;
+}
+
 // Read when the scenario is, so that a bad recording stops it before the run.
 bool parse_replay(const Json& value, DeviceStep* step, std::string* expected) {
     if (!value.is_string()) {
@@ -236,8 +262,8 @@ bool parse_replay(const Json& value, DeviceStep* step, std::string* expected) {
 }  // namespace
 
 const std::vector<const char*>& transponder_air_keys() {
-    static const std::vector<const char*> keys = {"gps_fix", "ship", "aton_station",
-                                                  "msg6_received", "replay_file"};
+    static const std::vector<const char*> keys = {
+        "gps_fix", "ship", "aton_station", "msg6_received", "replay_file", "reporting_periods"};
     return keys;
 }
 
@@ -254,6 +280,9 @@ bool parse_transponder_air_step(const std::string& key, const Json& value, Devic
     }
     if (key == "msg6_received") {
         return parse_msg6(value, step, expected);
+    }
+    if (key == "reporting_periods") {
+        return parse_reporting(value, step, expected);
     }
     return parse_replay(value, step, expected);
 }

@@ -206,6 +206,7 @@ TEST(SensorPeerSteps, GoodStepsBelongToTheirDevice) {
         {R"("tidelink_frame": "2,1,X,Y,T$1")", "tidelink"},
         {R"("tidelink_frame": {"fields": [2, "1", "X", "Y", "M$0"], "channel": 1})", "tidelink"},
         {R"("tidelink_frame": {"text": "2,1,X,Y,T$1", "bad_checksum": true})", "tidelink"},
+        {R"("reporting_periods": {"msg6_period_s": 30})", "ais_transponder"},
     };
     for (const auto& row : rows) {
         std::string error;
@@ -235,6 +236,8 @@ TEST(SensorPeerSteps, BadStepsSayWhatWasExpected) {
         {R"("tidelink_frame": {"text": "2", "fields": ["2"]})", "one of \"text\" and \"fields\""},
         {R"("tidelink_frame": {"fields": [[1]]})", "texts or numbers"},
         {R"("tidelink_frame": {"text": "2", "crc": 1})", "unknown field \"crc\""},
+        {R"("reporting_periods": {"msg6_period_s": -1})", "0..86400"},
+        {R"("reporting_periods": {"msg6": 30})", "unknown field \"msg6\""},
     };
     for (const auto& row : rows) {
         std::string error;
