@@ -166,28 +166,6 @@ TEST_F(PeerLineTest, ATagBlockCutShortIsBad) {
     EXPECT_EQ(1u, base.bad_tag_blocks());
 }
 
-TEST_F(PeerLineTest, TheirRequestsReachTheStationsPort) {
-    BaseStation base({1, 9600}, 2);
-    base.attach();
-    for (int i = 0; i < 5; ++i) {
-        base.send_abm({235040000, "0Ew3=3wt", 0, false});
-    }
-    spend(500 * kMillisecond);
-    std::string received;
-    while (Serial1.available() > 0) {
-        received += static_cast<char>(Serial1.read());
-    }
-    for (unsigned i = 0; i < 5; ++i) {
-        EXPECT_EQ(BaseStation::abm_sentence({235040000, "0Ew3=3wt", 0, false}, i % 4),
-                  base.sent()[i]);
-    }
-    std::string all;
-    for (const std::string& sent : base.sent()) {
-        all += sent;
-    }
-    EXPECT_EQ(all, received);
-}
-
 // ---- Scenario steps ------------------------------------------------------
 
 std::string scenario_with(const std::string& step) {
