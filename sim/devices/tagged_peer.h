@@ -2,10 +2,11 @@
 // led by an NMEA 4 tag block (\s:<station>,c:<unix seconds>,t:<L|R>*hh\)
 // and followed by a sentence (the $AIHBT heartbeat, a relayed AIS sentence)
 // ending in CR LF, or by a data block that ends when the line falls idle or
-// the next tag block starts (a backslash always starts one). A TaggedPeer checks the tag block's
-// and the sentence's checksums and keeps every record with its verdicts, so that tests and
-// scenarios can look at what arrived. It is the receiving half of the base station and TIDELINK
-// models; they add what they send.
+// the next tag block starts (a backslash always starts one). A TaggedPeer
+// checks the tag block's and the sentence's checksums and keeps every record
+// with its verdicts, so that tests and scenarios can look at what arrived.
+// It is the receiving half of the base station and TIDELINK models; they add
+// what they send.
 #pragma once
 
 #include <cstdint>
