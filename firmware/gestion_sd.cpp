@@ -159,9 +159,43 @@ void inicializacion_sd() {
     stsd.ctarjeta_inicializada = 1;
 }
 
+// The first FAT read block by block, feeding the watchdog between blocks: on
+// a card of gigabytes the FAT is megabytes long, and reading it at 2 MHz in
+// one go outlasts the watchdog's second. Files are synchronised after every
+// record, so the card holds the FAT as the library sees it.
+int32_t clusters_libres_sd() {
+    FatVolume* pvolumen = sd.vol();
+    const uint8_t ctipo = pvolumen->fatType();
+    if (ctipo != 16 && ctipo != 32) {
+        return -1;
+    }
+    const uint16_t ientradas_bloque = ctipo == 16 ? 256 : 128;
+    const uint32_t lultimo = pvolumen->clusterCount() + 1;
+    uint8_t cbloque[512];
+    uint32_t llibres = 0;
+    uint32_t lcluster = 0;
+    while (lcluster <= lultimo) {
+        sodaq_wdt_reset();
+        if (!sd.card()->readBlock(pvolumen->fatStartBlock() + lcluster / ientradas_bloque,
+                                  cbloque)) {
+            return -1;
+        }
+        for (uint16_t i = 0; i < ientradas_bloque && lcluster <= lultimo; ++i, ++lcluster) {
+            const uint8_t* pcentrada = &cbloque[ctipo == 16 ? 2 * i : 4 * i];
+            uint32_t lvalor = pcentrada[0] | static_cast<uint32_t>(pcentrada[1]) << 8;
+            if (ctipo == 32) {
+                lvalor |= static_cast<uint32_t>(pcentrada[2]) << 16 |
+                          static_cast<uint32_t>(pcentrada[3] & 0x0F) << 24;
+            }
+            llibres += lcluster >= 2 && lvalor == 0 ? 1 : 0;
+        }
+    }
+    return static_cast<int32_t>(llibres);
+}
+
 uint8_t porcentaje_ocupacion_sd() {
     const uint32_t ltotal = sd.vol()->clusterCount();
-    const int32_t llibres = sd.vol()->freeClusterCount();
+    const int32_t llibres = clusters_libres_sd();
     // A volume that gives no count is taken as full: nothing more goes on it.
     if (ltotal == 0 || llibres < 0) {
         return 100;

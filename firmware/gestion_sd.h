@@ -14,6 +14,8 @@ constexpr uint8_t CFICHERO_TIDELINK = 1;  // TIDELINK data blocks
 void inicializacion_dispositivo_sd();
 // One attempt to start the card and mount its volume.
 void inicializacion_sd();
+// Free clusters of the mounted volume (-1 when the FAT cannot be read).
+int32_t clusters_libres_sd();
 // Used space of the volume in whole percent.
 uint8_t porcentaje_ocupacion_sd();
 // Finds or makes today's directory.

@@ -138,7 +138,7 @@ void volDmp() {
     linea();
     valor("blocksPerCluster: ", pvolumen->blocksPerCluster());
     valor("clusterCount: ", pvolumen->clusterCount());
-    const int32_t llibres = pvolumen->freeClusterCount();
+    const int32_t llibres = clusters_libres_sd();
     texto("freeClusters: ");
     SerialUSB.print(static_cast<int32_t>(llibres));
     linea();

@@ -5,11 +5,15 @@
 // whose checksum verifies. Also the console's FORMAT SD and a missing card.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "devices/ais_transponder.h"
+#include "devices/device.h"
+#include "devices/sd_card.h"
 #include "host/machine.h"
 #include "station.h"
 #include "support/fat_tools.h"
@@ -229,6 +233,201 @@ TEST_F(CardLogStation, AnEmptySlotIsGivenUpAfterFiveAttempts) {
     }
     EXPECT_EQ(5u, attempts);
     EXPECT_EQ(0u, host::restart_count());
+}
+
+// A FAT of half a megabyte takes seconds to read at the card's clock: the
+// count of free clusters must not let the watchdog bite.
+TEST_F(CardLogStation, AFourGigabyteCardIsCountedWithoutTheWatchdogBiting) {
+    start("capacity_mb 4096\nprofile sdhc\n");
+    host::run_for(2 * kMinute);
+    const std::string out = host::usb_take_output();
+    EXPECT_EQ(0u, host::restart_count());
+    EXPECT_NE(std::string::npos, out.find("clusterCount: 130816\r\nfreeClusters: 130815\r\n"))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("Porcentaje ocupado SD:0 %"));
+    EXPECT_NE(std::string::npos, out.find("Nuevo fichero creado: 25_05_20/10_vdm.txt"));
+}
+
+// ---- A card that fills up, is made read-only or is pulled --------------------
+
+// The free bytes mdir reports for the volume.
+uint64_t free_bytes(const std::filesystem::path& image) {
+    const ToolRun dir = mtools("mdir", image, 223, "::/");
+    const size_t end = dir.output.find(" bytes free");
+    uint64_t value = 0;
+    uint64_t scale = 1;
+    for (size_t at = end; at-- > 0 && (std::isdigit(dir.output[at]) || dir.output[at] == ' ');) {
+        if (std::isdigit(dir.output[at])) {
+            value += static_cast<uint64_t>(dir.output[at] - '0') * scale;
+            scale *= 10;
+        }
+    }
+    return value;
+}
+
+// Copies a file of zeros onto the volume so that `left` bytes stay free.
+void fill_volume(const std::filesystem::path& image, uint64_t left) {
+    const std::filesystem::path filler = image.string() + ".filler";
+    { std::ofstream create(filler, std::ios::binary); }
+    std::filesystem::resize_file(filler, free_bytes(image) - left);
+    ASSERT_EQ(0, mtools("mcopy", image, 223, quoted(filler) + " ::/FILLER.BIN").status);
+    std::filesystem::remove(filler);
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Whole records up to the last line end: the record being written when the
+// card failed may be cut, none before it.
+std::vector<Record> whole_records(const std::string& text) {
+    return records(text.substr(0, text.rfind('\n') + 1));
+}
+
+TEST_F(CardLogStation, AVolumeAt99PercentGetsNoNewDirectory) {
+    start();
+    host::run_for(5 * kSecond);  // formatted and mounted, the clock not yet set
+    host::power_off();
+    fill_volume(image(), 400 << 10);  // under 1 % of 64 MB
+    host::power_on();
+    host::run_for(2 * kMinute);
+    const std::string out = host::usb_take_output();
+    EXPECT_NE(std::string::npos, out.find("Porcentaje ocupado SD:99 %")) << out;
+    EXPECT_NE(std::string::npos, out.find("Limite maximo de memoria SD superado\r\n"));
+    EXPECT_EQ(std::string::npos, out.find("Nuevo directorio creado"));
+    EXPECT_EQ(std::string::npos, out.find("Intento creacion fichero"));
+    host::power_off();
+    EXPECT_EQ(0, fsck_volume(image(), 223).status);
+}
+
+TEST_F(CardLogStation, AnHourFileThatWillNotOpenIsGivenUpAfterThirtyAttempts) {
+    start();
+    host::run_for(2 * kMinute);
+    host::power_off();
+    ASSERT_EQ(0, mtools("mattrib", image(), 223, "+r ::/25_05_20/10_VDM.TXT").status);
+    host::usb_take_output();
+    host::power_on();
+    host::run_for(3 * kMinute);
+    const std::string out = host::usb_take_output();
+    EXPECT_EQ(30u, count(out, "Intento creacion fichero numero: ")) << out;
+    EXPECT_NE(std::string::npos, out.find("Intento creacion fichero numero: 29\r\n"));
+    EXPECT_EQ(std::string::npos, out.find("Intento creacion fichero numero: 30"));
+    EXPECT_EQ(0u, host::restart_count());
+}
+
+class CardLogTraffic : public CardLogStation {
+  protected:
+    void ship_every(host::Micros every) {
+        sim::AisTransponder::Ship ship;
+        ship.mmsi = 224106730;
+        ship.latitude = 43.30;
+        ship.longitude = -8.30;
+        ship.course_deg = 90;
+        ship.speed_knots = 12;
+        ship.every = every;
+        std::string error;
+        ASSERT_TRUE(sim::station_devices().transponder->add_ship(ship, &error)) << error;
+    }
+    std::string hour_file() {
+        return mtools("mtype", image(), 223, "::/25_05_20/10_VDM.TXT").output;
+    }
+};
+
+TEST_F(CardLogTraffic, AVolumeThatFillsWhileLoggingStaysSound) {
+    start();
+    host::run_for(2 * kMinute);
+    host::power_off();
+    fill_volume(image(), 8 << 10);
+    host::power_on();
+    ship_every(2 * kSecond);
+    host::run_for(10 * kMinute);
+    EXPECT_EQ(0u, host::restart_count());
+    host::power_off();
+    EXPECT_EQ(0, fsck_volume(image(), 223).status) << fsck_volume(image(), 223).output;
+    const std::vector<Record> logged = whole_records(hour_file());
+    EXPECT_GT(logged.size(), 20u);
+    EXPECT_LT(free_bytes(image()), 2048u) << "the volume filled up";
+    for (const Record& record : logged) {
+        EXPECT_TRUE(tag_checksum_ok(record.tag)) << record.tag;
+        EXPECT_EQ(0u, record.sentence.find("!AIVDM,")) << record.sentence;
+    }
+}
+
+// A volume from block 0 whose boot sector holds code where a partition table
+// would be: the station takes the whole card and logs on it.
+TEST_F(CardLogTraffic, ASuperFloppyCardIsUsedWhole) {
+    ASSERT_TRUE(make_fat_image(image(), 64, 0, "-F 16"));
+    {
+        // Boot code of another formatter where a partition table would be.
+        std::fstream sector(image(), std::ios::in | std::ios::out | std::ios::binary);
+        sector.seekp(446);
+        sector.write("Insert a system disk", 20);
+    }
+    start();
+    host::run_for(2 * kMinute);
+    const std::string out = host::usb_take_output();
+    EXPECT_NE(std::string::npos, out.find("\nNo MBR. Assuming Super Floppy format.\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\tTarget SD OK"));
+    EXPECT_NE(std::string::npos, out.find("Nuevo fichero creado: 25_05_20/10_vdm.txt"));
+    host::power_off();
+    EXPECT_EQ(0, fsck_volume(image(), 0).status);
+}
+
+// The card, pulled from the slot after a number of block writes once armed,
+// that is in the middle of a record.
+class PullingCard : public host::SdCard {
+  public:
+    explicit PullingCard(sim::SdCardModel* card) : card_(card) {}
+    void pull_after(unsigned writes) { writes_left_ = static_cast<int>(writes); }
+    bool present() override { return card_->present(); }
+    bool start() override { return card_->start(); }
+    bool version_2() override { return card_->version_2(); }
+    bool high_capacity() override { return card_->high_capacity(); }
+    uint32_t block_count() override { return card_->block_count(); }
+    bool read_cid(uint8_t cid[16]) override { return card_->read_cid(cid); }
+    bool read_csd(uint8_t csd[16]) override { return card_->read_csd(csd); }
+    bool read_ocr(uint32_t* ocr) override { return card_->read_ocr(ocr); }
+    bool read_block(uint32_t block, uint8_t data[kBlockSize]) override {
+        return card_->read_block(block, data);
+    }
+    bool write_block(uint32_t block, const uint8_t data[kBlockSize]) override {
+        const bool written = card_->write_block(block, data);
+        if (writes_left_ > 0 && --writes_left_ == 0) {
+            card_->set_removed(true);
+        }
+        return written;
+    }
+    bool erase(uint32_t first, uint32_t last) override { return card_->erase(first, last); }
+
+  private:
+    sim::SdCardModel* card_;
+    int writes_left_ = -1;
+};
+
+TEST_F(CardLogTraffic, ACardPulledInTheMiddleOfARecord) {
+    start();
+    auto& model = sim::model_of<sim::SdCardModel>(*sim::station_device("sd_card"));
+    PullingCard card(&model);
+    host::attach_sd_card(&card);
+    host::run_for(2 * kMinute);
+    ship_every(2 * kSecond);
+    host::run_for(kMinute);
+    card.pull_after(1);  // the tag block's data, before its directory entry
+    host::run_for(2 * kMinute);
+    EXPECT_TRUE(model.removed());
+    EXPECT_EQ(0u, host::restart_count()) << "the station goes on without its card";
+    host::power_off();
+    model.set_removed(false);
+    EXPECT_EQ(0, fsck_volume(image(), 223).status) << fsck_volume(image(), 223).output;
+    const std::vector<Record> logged = whole_records(hour_file());
+    EXPECT_GT(logged.size(), 10u);
+    for (const Record& record : logged) {
+        EXPECT_TRUE(tag_checksum_ok(record.tag)) << record.tag;
+    }
 }
 
 }  // namespace
