@@ -1,7 +1,8 @@
 // The message 8 the station builds from weather-station sentences and asks
 // its transponder to broadcast, as the transponder model reports sending it,
 // decoded by gpsd's gpsdecode: every field the station fills must come back
-// as the station computed it.
+// as the station computed it. Also the approach warning (message 12) and the
+// data-link parts (message 6).
 #include <gtest/gtest.h>
 
 #include "support/gpsdecode.h"
@@ -21,7 +22,9 @@
 #include "ais.h"
 #include "codec/ais_bits.h"
 #include "codec/ais_sentences.h"
+#include "codec/nmea.h"
 #include "comunicaciones_ema_airmar.h"
+#include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
 #include "devices/ais_transponder.h"
 #include "devices/weather_station.h"
@@ -248,6 +251,51 @@ TEST(GpsdecodeMsg12, WarningTextAndDestination) {
     EXPECT_EQ(247123450, m.value("mmsi", -1));
     EXPECT_EQ(224106730, m.value("dest_mmsi", -1));
     EXPECT_EQ("TE ESTAS APROXIMANDOOOO", m.value("text", std::string()));
+}
+
+}  // namespace
+
+namespace {
+
+// A 123-byte data-link frame as the three messages 6 the transponder reports
+// sending: DAC 11, FI 11, the part byte, then the part's bytes.
+TEST(GpsdecodeMsg6, DataLinkFrameInThreeParts) {
+    if (!gpsdecode_installed()) {
+        GTEST_SKIP() << "gpsdecode (Debian gpsd-clients) is not installed";
+    }
+    host::reset_machine();
+    SerialUSB.begin(115200);
+    configuracion_sensor[0] = stconfiguracion_sensor{2, 1, 2, 0, 0, 10, 1, 60};
+    std::string frame = "2,1,2,3,T$1," + std::string(106, 'q');
+    frame = codec::build_sentence('x', frame).substr(1);
+    ASSERT_EQ(123u, frame.size());
+    std::memcpy(sensor[0].cframe_rx, frame.data(), frame.size());
+    sensor[0].ibytes_rx = static_cast<uint16_t>(frame.size());
+    procesamos_trama_rx_tidelink(0);
+    ASSERT_EQ(2, sensor[0].cnew_msg6);
+    stais.lmmsi_destino_msg6 = 992470002;
+    for (uint8_t k = 0; k < 3; ++k) {
+        stais.cpartes_paquete_tx = k;
+        stais.ccanal_msg6 = 0;
+        const std::vector<std::string> sentences = transmitted_message(992470001, 16);
+        ASSERT_FALSE(sentences.empty()) << "the transponder reported nothing";
+        const nlohmann::json m = gpsdecode_json(sentences);
+        ASSERT_TRUE(m.is_object()) << sentences[0];
+        EXPECT_EQ(6, m.value("type", -1));
+        EXPECT_EQ(992470002, m.value("dest_mmsi", -1));
+        EXPECT_EQ(11, m.value("dac", -1));
+        EXPECT_EQ(11, m.value("fid", -1));
+        // "bits:hex" of the data after the DAC and FI.
+        const std::string data = m.value("data", std::string());
+        const std::string part = frame.substr(61u * k, 61);
+        std::string hex = k == 0 ? "31" : k == 1 ? "32" : "33";
+        for (char c : part) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
+            hex += digits;
+        }
+        EXPECT_EQ(std::to_string(8 * (1 + part.size())) + ":" + hex, data) << m.dump();
+    }
 }
 
 }  // namespace
