@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kFirstMmsi = 992471001;  // the default station's transponder
+constexpr unsigned kMsg6PeriodS = 10;
 constexpr auto kJoinWait = std::chrono::seconds(60);
 
 struct Launch {
@@ -39,8 +41,10 @@ fs::path station_dir(const Launch& launch, unsigned index) {
     return launch.root / ("station-" + std::to_string(index + 1));
 }
 
-// A new station's transponder gets its own MMSI and name; an existing state
-// directory is left as it is.
+// A new station's transponder gets its own MMSI and name, and sends its
+// messages 6 (the data its station relays) to the next station's, the last
+// to the first's, at most every kMsg6PeriodS; an existing state directory is
+// left as it is.
 bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
     const fs::path dir = station_dir(launch, index);
     std::error_code failure;
@@ -54,8 +58,35 @@ bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
     out << "# written by ktr09-link: this station's identity on the shared link\n"
         << "mmsi " << kFirstMmsi + index << "\n"
         << "name KTR09 STATION " << index + 1 << "\n";
+    if (launch.stations > 1) {
+        out << "msg6_destination " << kFirstMmsi + (index + 1) % launch.stations << "\n"
+            << "msg6_period_s " << kMsg6PeriodS << "\n";
+    }
     if (!out) {
         *error = file.string() + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+// The longest "duration" of the scenario files (comments allowed).
+bool longest_scenario(const std::vector<std::string>& scenarios, std::string* duration,
+                      std::string* error) {
+    uint64_t longest = 0;
+    for (const std::string& file : scenarios) {
+        std::ifstream in(file);
+        const auto json = nlohmann::json::parse(in, nullptr, false, true);
+        if (!json.is_object() || !json.contains("duration") || !json["duration"].is_string()) {
+            continue;  // the station itself says what is wrong with it
+        }
+        const auto time = sim::parse_duration(json["duration"].get<std::string>(), nullptr);
+        if (time && *time > longest) {
+            longest = *time;
+            *duration = json["duration"].get<std::string>();
+        }
+    }
+    if (longest == 0) {
+        *error = "no --duration, and no scenario gives one";
         return false;
     }
     return true;
@@ -133,8 +164,9 @@ int main(int argc, char** argv) {
     app.add_option("--stations", launch.stations, "Number of stations")
         ->check(CLI::Range(1, 64))
         ->capture_default_str();
-    app.add_option("--duration", duration_text, "Simulated time to run, e.g. 10m, 24h")
-        ->required()
+    app.add_option("--duration", duration_text,
+                   "Simulated time to run, e.g. 10m, 24h (default: the longest \"duration\" of "
+                   "the scenarios given)")
         ->type_name("DURATION");
     app.add_option("--state-root", launch.root,
                    "Directory of the stations' state directories station-1, station-2, ...")
@@ -156,6 +188,10 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     std::string error;
+    if (duration_text.empty() && !longest_scenario(launch.scenarios, &duration_text, &error)) {
+        std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+        return 1;
+    }
     const auto duration = sim::parse_duration(duration_text, &error);
     const auto quantum = sim::parse_duration(quantum_text, &error);
     if (!duration || !quantum || *quantum == 0 || *quantum > 1500000) {

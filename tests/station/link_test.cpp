@@ -3,7 +3,9 @@
 // (the weather as message 8) and what the transponder sends on its own
 // (message 21), the other's transponder reports as !AIVDM when the
 // transmission ends; nobody hears itself; a second run is the same to the
-// byte; the command lines that cannot make a linked run are refused.
+// byte. A TIDELINK frame at one station reaches the other's TIDELINK device
+// through messages 6. The command lines that cannot make a linked run are
+// refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -58,6 +60,17 @@ std::vector<Heard> messages_in(const std::string& transcript) {
         }
     }
     return found;
+}
+
+// Lines of a transcript where the station sends its sensor channel 2
+// device something that holds `text`.
+size_t sent_to_device(const std::string& transcript, const std::string& text) {
+    size_t count = 0;
+    std::istringstream lines(transcript);
+    for (std::string line; std::getline(lines, line);) {
+        count += line.find(" uart1> ") != std::string::npos && line.find(text) != std::string::npos;
+    }
+    return count;
 }
 
 class LinkedStations : public ::testing::Test {
@@ -139,6 +152,37 @@ TEST_F(LinkedStations, SecondRunIsTheSameToTheByte) {
     }
     EXPECT_NE(file(first_, "station-1.transcript"), file(first_, "station-2.transcript"))
         << "two stations, two identities";
+}
+
+// Station 1's TIDELINK device sends two frames; its firmware relays them as
+// messages 6 to station 2, whose transponder reports them and whose firmware
+// hands the data, put together again, to its own TIDELINK device.
+TEST(LinkedTidelink, FramesCrossTheAirAsMessages6) {
+    TemporaryStateDir root;
+    const std::string dir = std::string(KTR09_SOURCE_DIR) + "/sim/scenarios/link/tidelink_relay/";
+    const ToolRun run = run_tool(std::string(KTR09_LINK_BINARY) + " --stations 2 --scenario " +
+                                 dir + "station-1.json --scenario " + dir +
+                                 "station-2.json --state-root " + root.path().string());
+    ASSERT_EQ(0, run.status) << run.output;
+    const std::string one = read_file(root.path() / "station-1.transcript");
+    const std::string two = read_file(root.path() / "station-2.transcript");
+    int messages6 = 0;
+    for (const Heard& h : messages_in(two)) {
+        const auto decoded = codec::decode_message(h.message.payload);
+        if (!h.message.own && decoded && decoded->number("type") == 6) {
+            ++messages6;
+            EXPECT_EQ(992471001, decoded->number("mmsi"));
+            EXPECT_EQ(992471002, decoded->number("dest_mmsi"));
+        }
+    }
+    EXPECT_EQ(3, messages6) << "one message, then one in two parts";
+    const std::string frames[] = {
+        "2,17,A,B,T$1 LEVEL 2.35*3A",
+        "2,18,A,B,T$2 LEVEL 2.41 TEMP 14.2 SAL 35.1 FLOW 0.82 DIR 124 BATT 12.6 OK*35"};
+    for (const std::string& frame : frames) {
+        EXPECT_EQ(1u, sent_to_device(two, frame)) << frame;
+        EXPECT_EQ(0u, sent_to_device(one, frame)) << "no frame comes back to its sender";
+    }
 }
 
 TEST(LinkCommandLine, RunsThatCannotBeAreRefused) {
