@@ -21,11 +21,14 @@
 
 #include "codec/ais_bits.h"
 #include "host/machine.h"
+#include "link/protocol.h"
 
 namespace sim {
 
-// How long before its transmission ends a message is put on the link.
-constexpr host::Micros kVhfLinkLead = 1500 * host::kMillisecond;
+// How long before its transmission ends a message is put on the link. A
+// message once handed over is not taken back: a transponder switched off
+// within its lead is still heard.
+constexpr host::Micros kVhfLinkLead = vhf::kLead;
 
 struct AirMessage {
     codec::Bits bits;    // the whole AIS message as transmitted

@@ -135,6 +135,10 @@ bool still_joining(const std::vector<pid_t>& pids, std::chrono::steady_clock::ti
     return std::chrono::steady_clock::now() - since < kJoinWait;
 }
 
+std::string quantum_text_of_lead() {
+    return std::to_string(sim::vhf::kLead / 1000) + "ms";
+}
+
 // Waits for every started station; false if one failed.
 bool wait_stations(const std::vector<pid_t>& pids) {
     bool all_well = true;
@@ -158,7 +162,7 @@ int main(int argc, char** argv) {
         "transcript <state-root>/station-N.transcript."};
     Launch launch;
     std::string duration_text;
-    std::string quantum_text = "1500ms";
+    std::string quantum_text = quantum_text_of_lead();
     bool external = false;
     fs::path socket;
     app.add_option("--stations", launch.stations, "Number of stations")
@@ -179,7 +183,7 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--sim", launch.sim, "The ktr09-sim to start (default: the one beside this)");
     app.add_option("--quantum", quantum_text,
-                   "Virtual time granted per round (at most 1500ms, the link's lead)")
+                   "Virtual time granted per round (at most the link's lead, the default)")
         ->capture_default_str();
     app.add_option("--socket", socket, "The link's Unix socket (default: <state-root>/link.sock)");
     app.add_flag("--external", external,
@@ -194,9 +198,10 @@ int main(int argc, char** argv) {
     }
     const auto duration = sim::parse_duration(duration_text, &error);
     const auto quantum = sim::parse_duration(quantum_text, &error);
-    if (!duration || !quantum || *quantum == 0 || *quantum > 1500000) {
+    if (!duration || !quantum || *quantum == 0 || *quantum > sim::vhf::kLead) {
         std::fprintf(stderr, "ktr09-link: %s\n",
-                     error.empty() ? "--quantum must be 1ms..1500ms" : error.c_str());
+                     error.empty() ? ("--quantum must be 1ms.." + quantum_text_of_lead()).c_str()
+                                   : error.c_str());
         return 1;
     }
     if (launch.sim.empty()) {

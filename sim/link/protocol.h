@@ -27,6 +27,11 @@
 
 namespace sim::vhf {
 
+// How long before its transmission ends a transponder hands a message to the
+// link, in microseconds: the longest grant that keeps every station from
+// running past a message it could hear.
+constexpr uint64_t kLead = 1500000;
+
 struct Transmission {
     uint64_t ends = 0;  // virtual time its transmission ends
     char channel = 'A';
