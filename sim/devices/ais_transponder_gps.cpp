@@ -151,7 +151,8 @@ void AisTransponder::schedule_second() {
                 report_own_aton();
             }
             // Its slot two seconds on is reserved: the report goes on the air
-            // now, a link's lead before it ends.
+            // now, a link's lead before it ends. (With a period of one or two
+            // seconds, those due in the first two after start-up are not.)
             if ((seconds_to_own_report_ == 2 || period == 1) && powered() && !faults_.silent) {
                 if (const auto bits = own_aton_bits(host::now() + 2 * host::kSecond)) {
                     link_->transmit({*bits, 'A', host::now() + 2 * host::kSecond});
