@@ -31,11 +31,7 @@ namespace sim {
 namespace {
 
 std::unique_ptr<Device> load(const std::filesystem::path& image, std::string* error) {
-    codec::StationConfig config;
-    if (!read_station_config(image, &config, error)) {
-        return nullptr;
-    }
-    return std::make_unique<PeerDevice<BaseStation>>(image, kBaseStationType);
+    return load_peer_device<BaseStation>(image, kBaseStationType, error);
 }
 
 constexpr const char* kAbmShape =

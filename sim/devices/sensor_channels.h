@@ -88,6 +88,18 @@ class PeerDevice : public Device {
     std::array<std::unique_ptr<Model>, 2> models_;
 };
 
+// A registration's loader: the peers of one kind, once the configuration
+// image reads whole.
+template <typename Model>
+std::unique_ptr<Device> load_peer_device(const std::filesystem::path& image, uint8_t device_type,
+                                         std::string* error) {
+    codec::StationConfig config;
+    if (!read_station_config(image, &config, error)) {
+        return nullptr;
+    }
+    return std::make_unique<PeerDevice<Model>>(image, device_type);
+}
+
 // The peer a scenario step or test means: `channel` 1 or 2, or 0 for the
 // first (null when the device is not a PeerDevice of Model or has none).
 template <typename Model>

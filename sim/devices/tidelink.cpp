@@ -35,11 +35,7 @@ namespace sim {
 namespace {
 
 std::unique_ptr<Device> load(const std::filesystem::path& image, std::string* error) {
-    codec::StationConfig config;
-    if (!read_station_config(image, &config, error)) {
-        return nullptr;
-    }
-    return std::make_unique<PeerDevice<TidelinkDevice>>(image, kTidelinkType);
+    return load_peer_device<TidelinkDevice>(image, kTidelinkType, error);
 }
 
 constexpr const char* kFrameShape =

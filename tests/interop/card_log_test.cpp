@@ -69,6 +69,18 @@ class CardLogStation : public ::testing::Test {
         std::fclose(out);
     }
     std::filesystem::path image() const { return state_.path() / "sd_card.img"; }
+    // A ship east-bound off the station, reporting at this interval.
+    void ship_every(host::Micros every) {
+        sim::AisTransponder::Ship ship;
+        ship.mmsi = 224106730;
+        ship.latitude = 43.30;
+        ship.longitude = -8.30;
+        ship.course_deg = 90;
+        ship.speed_knots = 12;
+        ship.every = every;
+        std::string error;
+        ASSERT_TRUE(sim::station_devices().transponder->add_ship(ship, &error)) << error;
+    }
 
     TemporaryStateDir state_;
 };
@@ -113,16 +125,8 @@ TEST_F(CardLogStation, ADayDirectoryAndHourFileTheToolsAccept) {
     HeardVdm heard_vdm;
     start();
     host::add_listener(&heard_vdm);
-    sim::AisTransponder::Ship ship;
-    ship.mmsi = 224106730;
-    ship.latitude = 43.30;
-    ship.longitude = -8.30;
-    ship.course_deg = 90;
-    ship.speed_knots = 12;
-    ship.every = 20 * kSecond;
-    std::string error;
     host::run_for(kMinute);
-    ASSERT_TRUE(sim::station_devices().transponder->add_ship(ship, &error)) << error;
+    ship_every(20 * kSecond);
     host::run_for(10 * kMinute);
     host::power_off();
 
@@ -321,17 +325,6 @@ TEST_F(CardLogStation, AnHourFileThatWillNotOpenIsGivenUpAfterThirtyAttempts) {
 
 class CardLogTraffic : public CardLogStation {
   protected:
-    void ship_every(host::Micros every) {
-        sim::AisTransponder::Ship ship;
-        ship.mmsi = 224106730;
-        ship.latitude = 43.30;
-        ship.longitude = -8.30;
-        ship.course_deg = 90;
-        ship.speed_knots = 12;
-        ship.every = every;
-        std::string error;
-        ASSERT_TRUE(sim::station_devices().transponder->add_ship(ship, &error)) << error;
-    }
     std::string hour_file() {
         return mtools("mtype", image(), 223, "::/25_05_20/10_VDM.TXT").output;
     }
