@@ -62,13 +62,20 @@ std::vector<Heard> messages_in(const std::string& transcript) {
     return found;
 }
 
-// Lines of a transcript where the station sends its sensor channel 2
-// device something that holds `text`.
+// How often `text` occurs in what the station sends its sensor channel 2
+// device, the transcript's lines of that port joined.
 size_t sent_to_device(const std::string& transcript, const std::string& text) {
-    size_t count = 0;
+    std::string sent;
     std::istringstream lines(transcript);
     for (std::string line; std::getline(lines, line);) {
-        count += line.find(" uart1> ") != std::string::npos && line.find(text) != std::string::npos;
+        const size_t quote = line.find(" uart1> \"");
+        if (quote != std::string::npos) {
+            sent += line.substr(quote + 9, line.size() - quote - 10);
+        }
+    }
+    size_t count = 0;
+    for (size_t at = sent.find(text); at != std::string::npos; at = sent.find(text, at + 1)) {
+        ++count;
     }
     return count;
 }
@@ -175,12 +182,13 @@ TEST(LinkedTidelink, FramesCrossTheAirAsMessages6) {
             EXPECT_EQ(992471002, decoded->number("dest_mmsi"));
         }
     }
-    EXPECT_EQ(3, messages6) << "one message, then one in two parts";
-    const std::string frames[] = {
-        "2,17,A,B,T$1 LEVEL 2.35*3A",
-        "2,18,A,B,T$2 LEVEL 2.41 TEMP 14.2 SAL 35.1 FLOW 0.82 DIR 124 BATT 12.6 OK*35"};
+    EXPECT_EQ(4, messages6) << "one message, then a 123-byte frame in three parts";
+    const std::string frames[] = {"2,17,A,B,T$1 LEVEL 2.35*3A",
+                                  "2,18,A,B,T$2 LEVEL 2.41 TEMP 14.2 SAL 35.1 FLOW 0.82 DIR 124 "
+                                  "BATT 12.6 OK PRES 1013 HUM 81 WIND 12.5 GUST 18 WDIR 275.*7D"};
     for (const std::string& frame : frames) {
         EXPECT_EQ(1u, sent_to_device(two, frame)) << frame;
+        EXPECT_EQ(1u, sent_to_device(two, "\\\\" + frame)) << "right behind one tag block";
         EXPECT_EQ(0u, sent_to_device(one, frame)) << "no frame comes back to its sender";
     }
 }
