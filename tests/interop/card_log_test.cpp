@@ -14,6 +14,8 @@
 #include "devices/ais_transponder.h"
 #include "devices/device.h"
 #include "devices/sd_card.h"
+#include "devices/sensor_channels.h"
+#include "devices/tidelink.h"
 #include "host/machine.h"
 #include "station.h"
 #include "support/fat_tools.h"
@@ -50,12 +52,13 @@ class CardLogStation : public ::testing::Test {
         }
         host::reset_machine();
     }
-    void start(const std::string& card_description = "") {
+    void start(const std::string& card_description = "", const std::string& configuration = "") {
         if (!card_description.empty()) {
             write(state_.path() / "sd_card.txt", card_description);
         }
         sim::Options options;
         options.state_dir = state_.path().string();
+        options.configuration = configuration;
         ASSERT_EQ("", sim::attach_default_devices(options));
         host::power_on();
     }
@@ -250,6 +253,42 @@ TEST_F(CardLogStation, AFourGigabyteCardIsCountedWithoutTheWatchdogBiting) {
         << out;
     EXPECT_NE(std::string::npos, out.find("Porcentaje ocupado SD:0 %"));
     EXPECT_NE(std::string::npos, out.find("Nuevo fichero creado: 25_05_20/10_vdm.txt"));
+}
+
+// A TIDELINK device on channel 2: the frames it sends are logged as they
+// came, and a block heard on the air behind its tag block, in the hour's
+// TIDELINK file beside the AIS one.
+TEST_F(CardLogStation, DataLinkBlocksGoToTheHoursTidelinkFile) {
+    start("", R"({"configuracion_sensor": [{}, {"csensor": 2, "ctipo_comunicacion": 1,
+                  "cbaudios_comunicacion": 2}]})");
+    host::run_for(2 * kMinute);
+    auto* device = sim::peer_on<sim::TidelinkDevice>(sim::station_device("tidelink"), 2);
+    ASSERT_NE(nullptr, device);
+    device->send_frame("2,7,X,Y,T$3 LEVEL 1.20");
+    host::run_for(5 * kSecond);
+    sim::AisTransponder::AddressedBinary heard;
+    heard.from = 235040000;
+    heard.dac = 11;
+    heard.fi = 11;
+    const std::string block = "2,9,Y,X,M$1 OK*00\r\n";
+    heard.data.push_back(0x11);
+    heard.data.insert(heard.data.end(), block.begin(), block.end());
+    ASSERT_TRUE(sim::station_devices().transponder->receive_msg6(heard, nullptr));
+    host::run_for(10 * kSecond);
+    host::power_off();
+    EXPECT_EQ(0, fsck_volume(image(), 223).status);
+    const ToolRun log = mtools("mtype", image(), 223, "::/25_05_20/10_TLK.TXT");
+    ASSERT_EQ(0, log.status) << log.output;
+    const std::string sent = sim::TidelinkDevice::frame("2,7,X,Y,T$3 LEVEL 1.20");
+    ASSERT_EQ(0u, log.output.find(sent)) << log.output;
+    // The block came with its own line end; the record adds one.
+    ASSERT_GT(log.output.size(), sent.size() + 2);
+    const std::vector<Record> logged =
+        records(log.output.substr(sent.size(), log.output.size() - sent.size() - 2));
+    ASSERT_EQ(1u, logged.size()) << log.output;
+    EXPECT_TRUE(tag_checksum_ok(logged[0].tag)) << logged[0].tag;
+    EXPECT_EQ(block, logged[0].sentence);
+    EXPECT_EQ(sent.size() + logged[0].tag.size() + 2 + block.size() + 2, log.output.size());
 }
 
 // ---- A card that fills up, is made read-only or is pulled --------------------
