@@ -164,6 +164,8 @@ TEST_F(DataLinkTest, DeviceFramesThatGoOutInParts) {
         std::string frame;
         uint8_t parts;  // 0: logged only
     } cases[] = {
+        {frame(head + std::string(61 - 5 - head.size(), 'x')), 1},
+        {frame(head + std::string(62 - 5 - head.size(), 'x')), 2},
         {frame(head + std::string(122 - 5 - head.size(), 'x')), 2},
         {frame(head + std::string(123 - 5 - head.size(), 'x')), 3},
         {frame("2,1,2,3,M$5"), 1},
