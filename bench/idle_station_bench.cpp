@@ -1,11 +1,8 @@
 // How fast the simulator runs an idle station: simulated seconds per
 // wall-clock second, once start-up is over.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <string>
-
+#include "bench/state_dir.h"
 #include "host/machine.h"
 #include "options.h"
 #include "station.h"
@@ -15,19 +12,11 @@ namespace {
 // Start-up (the 3 s pause, clock and card set-up) is left out of the figure.
 constexpr host::Micros kStartup = 10 * host::kSecond;
 
-// A fresh state directory, so the run does not depend on earlier runs.
-std::string make_state_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ktr09-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        return {};
-    }
-    return pattern;
-}
-
 void BM_IdleStation(benchmark::State& state) {
     const host::Micros simulated = static_cast<host::Micros>(state.range(0)) * host::kSecond;
+    bench::StateDir dir;
     sim::Options options;
-    options.state_dir = make_state_dir();
+    options.state_dir = dir.path();
     if (options.state_dir.empty()) {
         state.SkipWithError("cannot create a state directory");
         return;
@@ -52,7 +41,6 @@ void BM_IdleStation(benchmark::State& state) {
         static_cast<double>(state.range(0)) * static_cast<double>(state.iterations()),
         benchmark::Counter::kIsRate);
     state.counters["restarts"] = static_cast<double>(host::restart_count());
-    std::filesystem::remove_all(options.state_dir);
 }
 
 // The firmware runs on its own thread, so only wall-clock time is meaningful.

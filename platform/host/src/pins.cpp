@@ -44,7 +44,19 @@ int driven_level(const Pin& pin) {
     return pin.mode == OUTPUT ? pin.latch : -1;
 }
 
-// Runs `change` on the pin and tells the listener if its driven level moved.
+// Kept out of line: the firmware sets every pin's mode on each pass of its
+// loop, and almost none of those calls changes a level, so the common path
+// should stay small.
+[[gnu::noinline, gnu::cold]] void tell_output_changed(uint32_t index, int after) {
+    // A listener may add or remove listeners: tell the ones there now.
+    const std::vector<OutputListener> listeners = output_listeners();
+    for (const OutputListener& listener : listeners) {
+        listener.callback(index, after);
+    }
+    tell_listeners([index, after](MachineListener& l) { l.output_changed(index, after); });
+}
+
+// Runs `change` on the pin and tells the listeners if its driven level moved.
 template <typename Change>
 void update(uint32_t index, Change change) {
     Pin& pin = g_pins[index];
@@ -52,12 +64,7 @@ void update(uint32_t index, Change change) {
     change(pin);
     const int after = driven_level(pin);
     if (after != before) {
-        // A listener may add or remove listeners: tell the ones there now.
-        const std::vector<OutputListener> listeners = output_listeners();
-        for (const OutputListener& listener : listeners) {
-            listener.callback(index, after);
-        }
-        tell_listeners([index, after](MachineListener& l) { l.output_changed(index, after); });
+        tell_output_changed(index, after);
     }
 }
 
