@@ -20,6 +20,18 @@ Micros g_next_event = kNever;
 bool g_realtime = false;
 uint64_t g_calls = 0;
 uint64_t g_dispatches = 0;
+Micros g_horizon = 0;
+
+void refresh_horizon() {
+    Micros horizon = g_next_tick < g_next_event ? g_next_tick : g_next_event;
+    if (g_watchdog_deadline < horizon) {
+        horizon = g_watchdog_deadline;
+    }
+    if (g_fast_limit != kNever && g_fast_limit + 1 < horizon) {
+        horizon = g_fast_limit + 1;
+    }
+    g_horizon = g_realtime ? 0 : horizon;
+}
 
 namespace {
 
@@ -44,6 +56,7 @@ EventList& events() {
 void refresh_next_event() {
     const EventList& list = events();
     g_next_event = list.by_time.empty() ? kNever : list.by_time.begin()->first.first;
+    refresh_horizon();
 }
 
 std::chrono::steady_clock::time_point g_wall_anchor;
@@ -98,6 +111,7 @@ void clear_events() {
 void reset_clock() {
     g_now = 0;
     g_realtime = false;
+    refresh_horizon();
     g_dispatching = false;
     g_io_activity = false;
     g_quiet_polls = 0;
@@ -251,6 +265,7 @@ void cancel(EventId id) {
 
 void set_realtime(bool on) {
     internal::g_realtime = on;
+    internal::refresh_horizon();
     internal::g_wall_anchor = std::chrono::steady_clock::now();
     internal::g_virtual_anchor = g_now;
 }

@@ -22,7 +22,7 @@ namespace internal {
 Micros g_run_limit = 0;
 Micros g_fast_limit = kNever;
 bool g_thread_exists = false;
-thread_local bool t_firmware_thread = false;
+__thread bool t_firmware_thread = false;
 
 namespace {
 
@@ -329,10 +329,12 @@ void run_until(Micros until) {
                     }
                     g_run_limit = until;
                     g_fast_limit = until;
+                    refresh_horizon();
                     g_firmware_turn = true;
                     c.turn_changed.notify_all();
                     c.turn_changed.wait(lock, [] { return !g_firmware_turn; });
                     g_fast_limit = kNever;
+                    refresh_horizon();
                 }
                 exited = g_thread_exited;
             }

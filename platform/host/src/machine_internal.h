@@ -35,11 +35,15 @@ extern Micros g_watchdog_deadline;
 // The run limit while the firmware thread runs, kNever while the host does.
 extern Micros g_fast_limit;
 extern bool g_realtime;
+// The earliest of the four above (one past the run limit), or 0 in real-time
+// mode: a move to a time before it crosses nothing. Whatever writes one of
+// them calls refresh_horizon; a horizon too early only costs the slow path.
+extern Micros g_horizon;
+void refresh_horizon();
 
 inline void advance_to(Micros target, bool wake_on_resume = false) {
     // Most calls cross nothing: no tick, event, expiry or run limit.
-    if (target < g_next_tick && target < g_next_event && target < g_watchdog_deadline &&
-        target <= g_fast_limit && !g_realtime) {
+    if (target < g_horizon) {
         if (target > g_now) {
             g_now = target;
         }
@@ -53,7 +57,9 @@ extern uint64_t g_dispatches;
 // While the firmware thread exists, the firmware's platform calls come from
 // it and from no other thread (the two would race on every model).
 extern bool g_thread_exists;
-extern thread_local bool t_firmware_thread;
+// __thread, not thread_local: constant-initialised, so reading it from
+// another unit needs no initialisation check on every platform call.
+extern __thread bool t_firmware_thread;
 [[noreturn]] void wrong_thread();
 inline void check_thread() {
     if (g_thread_exists != t_firmware_thread) {

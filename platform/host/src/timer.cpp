@@ -130,18 +130,20 @@ uint64_t matches_until(Micros t) {
 
 void plan_next() {
     g_next_tick = g_counting.running ? match_time(g_matches + 1) : kNever;
+    refresh_horizon();
 }
 
 // Re-plans after any register change; the phase restarts only when the
-// counting itself changed.
+// counting itself changed. Otherwise the next match stands (the tick handler
+// clears the flag every millisecond, which changes nothing here).
 void replan() {
     const Counting now_programmed = programmed();
     if (!(now_programmed == g_counting)) {
         g_counting = now_programmed;
         g_start = g_now;
         g_matches = 0;
+        plan_next();
     }
-    plan_next();
 }
 
 void set_flags(uint8_t flags) {

@@ -27,12 +27,14 @@ Micros period_of(wdt_period period) {
 void watchdog_power_up() {
     g_enabled = false;
     g_watchdog_deadline = kNever;
+    refresh_horizon();
 }
 
 void watchdog_expired_outside() {
     // No firmware thread to restart: note it and start a new period.
     g_expired_outside_run = true;
     g_watchdog_deadline = g_now + g_period;
+    refresh_horizon();
 }
 
 void watchdog_machine_reset() {
@@ -58,17 +60,20 @@ void sodaq_wdt_enable(wdt_period period) {
     g_enabled = true;
     g_period = period_of(period);
     g_watchdog_deadline = g_now + g_period;
+    refresh_horizon();
 }
 
 void sodaq_wdt_disable() {
     platform_call();
     g_enabled = false;
     g_watchdog_deadline = kNever;
+    refresh_horizon();
 }
 
 void sodaq_wdt_reset() {
     poll_call();
     if (g_enabled) {
         g_watchdog_deadline = g_now + g_period;
+        refresh_horizon();
     }
 }
