@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "bench/state_dir.h"
+#include "tests/support/state_dir.h"
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
 #include "options.h"
@@ -57,9 +57,9 @@ bool add_traffic(sim::AisTransponder& transponder, std::string* error) {
 
 void BM_BusyStation(benchmark::State& state) {
     const host::Micros simulated = static_cast<host::Micros>(state.range(0)) * host::kSecond;
-    bench::StateDir dir;
+    TemporaryStateDir dir;
     sim::Options options;
-    options.state_dir = dir.path();
+    options.state_dir = dir.path().string();
     if (options.state_dir.empty()) {
         state.SkipWithError("cannot create a state directory");
         return;

@@ -2,7 +2,7 @@
 // wall-clock second, once start-up is over.
 #include <benchmark/benchmark.h>
 
-#include "bench/state_dir.h"
+#include "tests/support/state_dir.h"
 #include "host/machine.h"
 #include "options.h"
 #include "station.h"
@@ -14,9 +14,9 @@ constexpr host::Micros kStartup = 10 * host::kSecond;
 
 void BM_IdleStation(benchmark::State& state) {
     const host::Micros simulated = static_cast<host::Micros>(state.range(0)) * host::kSecond;
-    bench::StateDir dir;
+    TemporaryStateDir dir;
     sim::Options options;
-    options.state_dir = dir.path();
+    options.state_dir = dir.path().string();
     if (options.state_dir.empty()) {
         state.SkipWithError("cannot create a state directory");
         return;
