@@ -1,6 +1,7 @@
 // libFuzzer target over a transponder burst: arbitrary bytes as the burst the
 // collector hands over, through the receive framing and every reply handler,
-// in any command step, trace level and link state the first bytes choose.
+// in any command step, trace level and link state the first bytes choose,
+// with or without a TIDELINK channel for the messages 6 it carries.
 // Each sentence copy lives on the stack, so AddressSanitizer catches a copy
 // or a field search that leaves it; the contracts of the burst are checked.
 #include <cstdint>
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stais.lmmsi = (data[3] & 1) != 0 ? 0xFFFFFFFFu : 992351000u;
     stais.lmmsi_destino_msg6 = (data[3] & 2) != 0 ? 0xFFFFFFFFu : 235040000u;
     stais.cesperando_respuesta = 1;
+    // A TIDELINK channel takes the messages 6 heard in the burst.
+    configuracion_sensor[0].csensor = (data[3] & 4) != 0 ? CSENSOR_TIDELINK : CSENSOR_NINGUNO;
 
     size_t bytes = size - kHeader;
     if (bytes > sizeof(stais.cframe_rx)) {
