@@ -13,6 +13,7 @@
 
 #include "ais.h"
 #include "declaraciones.h"
+#include "fuzz_board.h"
 #include "host/machine.h"
 #include "main.h"
 
@@ -20,24 +21,13 @@ namespace {
 
 constexpr size_t kHeader = 4;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kHeader) {
         return 0;
     }
-    host::reset_machine();
-    SerialUSB.begin(115200);
-    // Clock reads and card waits count on the tick.
-    setup_timerTC0(1, 48000);
-    start_timerTC0();
-    Wire.begin();
+    fuzz_board();
     stais.ccomando = static_cast<uint8_t>(data[0] % CCOMANDOS_AIS);
     stais.cextraigo = static_cast<uint8_t>(data[1] % 3);
     stais.cconexion_software_pc = static_cast<uint8_t>(data[2] % 3);

@@ -14,6 +14,7 @@
 #include "comunicaciones_ema_airmar.h"
 #include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
+#include "fuzz_board.h"
 #include "host/machine.h"
 #include "main.h"
 
@@ -21,24 +22,13 @@ namespace {
 
 constexpr size_t kHeader = 3;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kHeader) {
         return 0;
     }
-    host::reset_machine();
-    SerialUSB.begin(115200);
-    // Clock reads for the tag block count on the tick.
-    setup_timerTC0(1, 48000);
-    start_timerTC0();
-    Wire.begin();
+    fuzz_board();
     const uint8_t ccanal = data[1] & 1;
     const uint8_t csensor = static_cast<uint8_t>(data[0] % 3 + 1);
     configuracion_sensor[ccanal].csensor = csensor;

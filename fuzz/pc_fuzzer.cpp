@@ -16,17 +16,12 @@
 
 #include "declaraciones.h"
 #include "devices/eeprom_24xx64.h"
+#include "fuzz_board.h"
 #include "host/machine.h"
 #include "main.h"
 #include "procesado.h"
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // Bytes written by valid write frames found in the input: the only EEPROM
 // bytes allowed to change.
@@ -52,12 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    host::reset_machine();
-    SerialUSB.begin(115200);
-    // EEPROM reads and writes wait on the tick's countdowns.
-    setup_timerTC0(1, 48000);
-    start_timerTC0();
-    Wire.begin();
+    fuzz_board();
     sim::Eeprom24xx64 eeprom;
     host::attach_i2c_device(sim::Eeprom24xx64::kAddress, &eeprom);
     const std::vector<uint8_t> before = eeprom.contents();
