@@ -1,7 +1,8 @@
 // Placeholders for the board services of the SAM L21 Arduino core: pins,
-// analog converter, time, UARTs, USB, I2C and watchdog. They are here only so
-// the footprint image links; none of them drives the hardware, and the
-// flash and RAM the real core would take are not counted.
+// analog converter, time, UARTs, USB and watchdog (the I2C bus is in
+// wire.cpp). They are here only so the footprint image links; none of them
+// drives the hardware, and the flash and RAM the real core would take are
+// not counted.
 #include "Arduino.h"
 #include "Wire.h"
 #include "sodaq_wdt.h"
@@ -59,28 +60,6 @@ Uart Serial0(0);
 Uart Serial1(1);
 Uart Serial3(3);
 USBSerial SerialUSB;
-
-// With no bus driver nothing answers: every address is not acknowledged.
-void TwoWire::begin() {}
-void TwoWire::end() {}
-void TwoWire::beginTransmission(uint8_t) {}
-size_t TwoWire::write(uint8_t) {
-    return 1;
-}
-uint8_t TwoWire::endTransmission(bool) {
-    return 2;
-}
-uint8_t TwoWire::requestFrom(uint8_t, uint8_t, bool) {
-    return 0;
-}
-int TwoWire::available() {
-    return 0;
-}
-int TwoWire::read() {
-    return -1;
-}
-
-TwoWire Wire;
 
 void sodaq_wdt_enable(wdt_period) {}
 void sodaq_wdt_disable() {}
