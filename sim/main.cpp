@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,17 +16,19 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "devices/ais_transponder.h"
-#include "devices/device.h"
-#include "devices/sd_card.h"
 #include "host/machine.h"
 #include "link_client.h"
+#include "nmea_feed.h"
 #include "options.h"
+#include "port_bridges.h"
 #include "scenario.h"
 #include "station.h"
 #include "transcript.h"
-#include "usb_pty.h"
+#include "vcd.h"
 
 namespace {
 
@@ -95,14 +98,14 @@ int main(int argc, char** argv) {
     sim::Options options;
     CLI::App app{
         "Simulated KTR09 station: the station firmware on a modelled board in virtual "
-        "time. The USB port is on stdout unless --usb-pty is given; restarts are "
+        "time. The USB port is on stdout unless --usb is given; restarts are "
         "reported on stderr."};
     std::string duration_text;
     std::string scenario_file;
     CLI::Option* duration_option =
         app.add_option("--duration", duration_text,
-                       "Simulated time to run, e.g. 500ms, 90s, 10m, 24h, 1h30m (default: until "
-                       "Ctrl-C)")
+                       "Simulated time to run, e.g. 500ms, 90s, 10m, 1.5h, 1h30m, 0 (default: "
+                       "until Ctrl-C)")
             ->type_name("DURATION")
             ->check(CLI::Validator(
                 [](std::string& text) {
@@ -118,11 +121,48 @@ int main(int argc, char** argv) {
             ->check(CLI::Range(0, sim::kModeCount - 1).description(""))
             ->capture_default_str();
     app.add_flag("--realtime", options.realtime,
-                 "Pace the simulated clock to the wall clock (and, without --usb-pty, send "
+                 "Pace the simulated clock to the wall clock (and, without --usb, send "
                  "stdin to the USB port)");
-    app.add_flag("--usb-pty", options.usb_pty,
-                 "Put the USB port on a pseudo-terminal (its path is printed on stderr) "
-                 "instead of stdout");
+    std::vector<sim::PortBinding> bindings;
+    // Each port and what is on it by default.
+    const std::pair<const char*, const char*> port_options[] = {
+        {"usb",
+         "Put the USB port on 'pty' (a pseudo-terminal, its path printed on stderr) or "
+         "a serial device instead of stdout"},
+        {"uart0",
+         "Put UART 0 (the AIS channel) on 'pty' or a serial device instead of the "
+         "transponder, at the baud rate the station opens it with"},
+        {"uart1",
+         "Put UART 1 (sensor channel 2) on 'pty' or a serial device instead of its "
+         "device, at the baud rate the station opens it with"},
+        {"uart3",
+         "Put UART 3 (sensor channel 1) on 'pty' or a serial device instead of the "
+         "weather station or its device, at the baud rate the station opens it with"},
+    };
+    for (const auto& [port, help] : port_options) {
+        const std::string name = port;
+        app.add_option_function<std::string>(
+               "--" + name,
+               [&bindings, name](const std::string& where) {
+                   bindings.push_back({name, where});
+               },
+               help)
+            ->type_name("pty|DEVICE");
+    }
+    app.add_flag_callback(
+           "--usb-pty",
+           [&bindings] {
+               bindings.push_back({"usb", "pty"});
+           },
+           "Same as --usb pty")
+        ->group("");
+    app.add_flag("--wait-for-terminal", options.wait_for_terminal,
+                 "Hold the station at power-on until a program opens the USB pseudo-terminal, "
+                 "as a PC opening its USB port, so that the banner is seen");
+    app.add_option("--vcd", options.vcd,
+                   "Write a Value Change Dump of every pin (LED, outputs, card indicator, line "
+                   "drivers, inputs, mode pins) in simulated time to FILE, for GTKWave")
+        ->type_name("FILE");
     app.add_option("--state-dir", options.state_dir,
                    "Directory for the files of persistent devices (created if missing)")
         ->capture_default_str();
@@ -132,6 +172,12 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--transcript-led", options.transcript_led,
                  "Show the status LED's changes in the transcript too");
+    app.add_option("--nmea-tcp", options.nmea_tcp,
+                   "Offer the transponder's traffic (what it hears, its own transmissions, its "
+                   "GPS) as an NMEA 0183 feed on this TCP port of 127.0.0.1, for gpsd, OpenCPN "
+                   "or any NMEA client")
+        ->type_name("PORT")
+        ->check(CLI::Range(1, 65535).description(""));
     app.add_option("--scenario", scenario_file,
                    "Scenario file (JSON) of timed stimuli and faults; its duration and mode "
                    "apply unless --duration or --mode is given")
@@ -173,22 +219,42 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    sim::UsbPty pty;
-    if (options.usb_pty) {
-        std::string error;
-        if (!pty.open(&error)) {
-            std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-            return 1;
-        }
-        std::fprintf(stderr, "USB port: %s\n", pty.path().c_str());
+    sim::PortBridges ports;
+    if (std::string error; !ports.open(bindings, &error)) {
+        std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+        return 1;
     }
-    const bool forward_stdin = options.realtime && !options.usb_pty;
+    if (options.wait_for_terminal && (ports.usb() == nullptr || !ports.usb()->is_pty())) {
+        std::fprintf(stderr, "ktr09-sim: --wait-for-terminal needs --usb pty\n");
+        return 1;
+    }
+    const bool forward_stdin = options.realtime && ports.usb() == nullptr;
     std::optional<KeyboardMode> keyboard;
     if (forward_stdin) {
         keyboard.emplace();
     }
 
     host::reset_machine();
+    // Before the mode pins are set, so that the dump starts with their levels.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> vcd_file(nullptr, &std::fclose);
+    std::optional<sim::VcdWriter> vcd;
+    if (!options.vcd.empty()) {
+        vcd_file.reset(std::fopen(options.vcd.c_str(), "w"));
+        if (!vcd_file) {
+            std::fprintf(stderr, "ktr09-sim: cannot write %s: %s\n", options.vcd.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        vcd.emplace(vcd_file.get());
+    }
+    sim::NmeaFeed feed;
+    if (options.nmea_tcp != 0) {
+        if (std::string error; !feed.open(static_cast<uint16_t>(options.nmea_tcp), &error)) {
+            std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "NMEA feed: tcp://127.0.0.1:%d\n", options.nmea_tcp);
+    }
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
     host::set_input_level(sim::kModePinA, levels.pin20);
     host::set_input_level(sim::kModePinB, levels.pin24);
@@ -196,6 +262,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return 2;
     }
+    ports.take_lines();
     std::shared_ptr<sim::LinkClient> link;
     if (!options.link.empty()) {
         std::string error;
@@ -231,26 +298,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "[sim] station restarted (%s) at %s\n", reason,
                      sim::format_seconds(host::now()).c_str());
     });
+    if (scenario && !scenario->description.empty()) {
+        std::fprintf(stderr, "[sim] scenario: %s\n", scenario->description.c_str());
+    }
     install_stop_handler();
+    if (options.wait_for_terminal) {
+        std::fprintf(stderr, "[sim] waiting for a terminal on %s\n", ports.usb()->path().c_str());
+        if (!ports.usb()->wait_for_terminal(stop_requested)) {
+            return 0;
+        }
+    }
+    const auto wall_start = std::chrono::steady_clock::now();
     host::power_on();
     host::set_realtime(options.realtime);
 
-    // Input is looked at between slices of virtual time: short ones while a
-    // person may be typing, long ones when the run is unattended (each slice
-    // hands control between two threads, which costs wall time).
-    const host::Micros slice =
-        (options.usb_pty || forward_stdin) ? 10 * host::kMillisecond : 5 * host::kSecond;
+    // Input is looked at between slices of virtual time: short ones in real
+    // time, where a person may be typing, long ones otherwise (each slice
+    // hands control between two threads, which costs wall time; out of real
+    // time a long slice still passes in a blink).
+    const host::Micros slice = options.realtime ? 10 * host::kMillisecond : 5 * host::kSecond;
     const host::Micros start = host::now();
     bool stdin_closed = false;
     const auto pass_output = [&] {
-        const std::string output = host::usb_take_output();
-        if (options.usb_pty) {
-            pty.write(reinterpret_cast<const uint8_t*>(output.data()), output.size());
-            const std::string typed = pty.read_available();
-            if (!typed.empty()) {
-                host::usb_send(typed);
-            }
-        } else {
+        ports.pass();
+        feed.accept_clients();
+        if (ports.usb() == nullptr) {
+            const std::string output = host::usb_take_output();
             std::fwrite(output.data(), 1, output.size(), stdout);
             std::fflush(stdout);
             if (forward_stdin && !stdin_closed) {
@@ -284,13 +357,17 @@ int main(int argc, char** argv) {
     if (transcript) {
         transcript->finish();
     }
-    host::power_off();
-    // Where the log tree the station wrote can be looked at (mtools, fsck.fat).
-    if (sim::Device* card = sim::station_device("sd_card")) {
-        std::fprintf(stderr, "[sim] SD card image: %s\n",
-                     std::filesystem::absolute(sim::model_of<sim::SdCardModel>(*card).file())
-                         .string()
-                         .c_str());
+    if (vcd) {
+        vcd->finish();
     }
+    host::power_off();
+    // One closing line: how fast the run went, and where its files (the
+    // card image with the log tree among them) can be looked at.
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    std::fprintf(stderr, "%s\n",
+                 sim::closing_line(host::now() - start, wall,
+                                   std::filesystem::absolute(options.state_dir).string())
+                     .c_str());
     return status;
 }

@@ -35,6 +35,10 @@ std::optional<uint64_t> parse_duration(std::string_view text, std::string* error
         fail(error, "duration is empty (use e.g. 10m, 24h, 90s, 500ms, 1h30m)");
         return std::nullopt;
     }
+    // Zero needs no unit: nothing to measure.
+    if (text.find_first_not_of('0') == std::string_view::npos) {
+        return 0;
+    }
     uint64_t total = 0;
     int last_rank = -1;
     size_t pos = 0;
@@ -52,6 +56,26 @@ std::optional<uint64_t> parse_duration(std::string_view text, std::string* error
             }
             value = value * 10 + digit;
             ++pos;
+        }
+        // A decimal fraction ("1.5h"): its digits over a power of ten.
+        uint64_t fraction = 0;
+        uint64_t scale = 1;
+        if (pos < text.size() && text[pos] == '.') {
+            ++pos;
+            const size_t first = pos;
+            while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+                if (scale >= 1000000) {
+                    fail(error, quoted + "more than six decimals");
+                    return std::nullopt;
+                }
+                fraction = fraction * 10 + static_cast<uint64_t>(text[pos] - '0');
+                scale *= 10;
+                ++pos;
+            }
+            if (pos == first) {
+                fail(error, quoted + "expected a digit after the decimal point");
+                return std::nullopt;
+            }
         }
         // The unit is the whole run of letters, so "10min" is refused rather
         // than read as 10 minutes followed by garbage.
@@ -89,6 +113,18 @@ std::optional<uint64_t> parse_duration(std::string_view text, std::string* error
             return std::nullopt;
         }
         total += value * unit->micros;
+        // Six decimals keep the product within 64 bits (3.6e9 * 1e6).
+        const uint64_t part = unit->micros * fraction;
+        if (part % scale != 0) {
+            fail(error, quoted + "finer than a microsecond");
+            return std::nullopt;
+        }
+        const uint64_t extra = part / scale;
+        if (total > std::numeric_limits<uint64_t>::max() - extra) {
+            fail(error, quoted + "too long");
+            return std::nullopt;
+        }
+        total += extra;
     }
     return total;
 }
@@ -110,6 +146,22 @@ std::string format_seconds(uint64_t micros) {
                   static_cast<unsigned long long>(micros / 1000000),
                   static_cast<unsigned long long>(micros % 1000000 / 1000));
     return text;
+}
+
+std::string closing_line(uint64_t simulated_micros, double wall_seconds,
+                         const std::string& state_dir) {
+    char ratio[32];
+    // A run too short to time has no meaningful ratio.
+    if (wall_seconds >= 0.001) {
+        std::snprintf(ratio, sizeof ratio, "%.0fx",
+                      static_cast<double>(simulated_micros) / 1e6 / wall_seconds);
+    } else {
+        std::snprintf(ratio, sizeof ratio, "-");
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "[sim] %s simulated in %.2f s of wall time (%s); ",
+                  format_seconds(simulated_micros).c_str(), wall_seconds, ratio);
+    return text + ("state directory " + state_dir);
 }
 
 }  // namespace sim

@@ -16,8 +16,13 @@ struct Options {
     int mode = 0;
     // Pace the virtual clock to the wall clock.
     bool realtime = false;
-    // Put the USB port on a pseudo-terminal instead of stdout.
-    bool usb_pty = false;
+    // Hold the station at power-on until a terminal opens the USB
+    // pseudo-terminal.
+    bool wait_for_terminal = false;
+    // File for a Value Change Dump of the pins (empty: none).
+    std::string vcd;
+    // TCP port of 127.0.0.1 for the transponder's NMEA feed (0: none).
+    int nmea_tcp = 0;
     // Where persistent devices keep their files.
     std::string state_dir = "station-state";
     // File for a transcript of the run (empty: none), and whether it shows
@@ -32,10 +37,11 @@ struct Options {
     unsigned link_index = 0;
 };
 
-// Parses a duration written as one or more <digits><unit> groups, units in
+// Parses a duration written as one or more <number><unit> groups, units in
 // decreasing order and each at most once: h, m, s, ms ("24h", "1h30m",
-// "90s", "500ms"). Returns microseconds, or nothing with a message in
-// `error` when the text is not such a duration.
+// "90s", "500ms", "1.5h"); a number may have decimals, down to whole
+// microseconds, and a bare 0 needs no unit. Returns microseconds, or nothing
+// with a message in `error` when the text is not such a duration.
 std::optional<uint64_t> parse_duration(std::string_view text, std::string* error);
 
 // Levels the mode jumpers put on the two mode-selection pins.
@@ -53,5 +59,10 @@ ModePinLevels mode_pin_levels(int mode);
 
 // "12.345 s" style text of a virtual time in microseconds.
 std::string format_seconds(uint64_t micros);
+
+// The line that ends a run: "[sim] 600.000 s simulated in 1.25 s of wall
+// time (480x); state directory /abs/station-state".
+std::string closing_line(uint64_t simulated_micros, double wall_seconds,
+                         const std::string& state_dir);
 
 }  // namespace sim

@@ -51,6 +51,43 @@ TEST(SimCommandLine, ASecondRunKeepsTheClockOfTheFirst) {
     EXPECT_NE(std::string::npos, again.output.find("01/01/23 00:05")) << again.output;
 }
 
+// What ktr09-sim printed on stderr.
+ToolRun run_sim_stderr(const std::string& arguments) {
+    return run_tool("{ " + std::string(KTR09_SIM_BINARY) + " " + arguments + " 2>&1 >/dev/null; }",
+                    false);
+}
+
+TEST(SimCommandLine, ARunEndsWithTimesRatioAndStateDirectory) {
+    const TemporaryStateDir state;
+    for (const char* duration : {"0", "1.5s"}) {
+        const ToolRun run = run_sim_stderr("--duration " + std::string(duration) + " --state-dir " +
+                                           state.path().string());
+        ASSERT_EQ(0, run.status) << duration << ": " << run.output;
+        const std::string expected_time =
+            std::string("[sim] ") + (duration[0] == '0' ? "0.000 s" : "1.500 s") + " simulated in ";
+        const size_t last_line = run.output.rfind("[sim] ");
+        ASSERT_NE(std::string::npos, last_line) << run.output;
+        const std::string closing = run.output.substr(last_line);
+        EXPECT_EQ(0u, closing.find(expected_time)) << closing;
+        EXPECT_NE(std::string::npos, closing.find(" s of wall time (")) << closing;
+        EXPECT_NE(std::string::npos,
+                  closing.find("); state directory " + state.path().string() + "\n"))
+            << closing;
+        EXPECT_EQ(closing.size() - 1, closing.find('\n')) << "one line: " << closing;
+    }
+}
+
+TEST(SimCommandLine, AScenarioSaysWhatItShowsAsItStarts) {
+    const TemporaryStateDir state;
+    const std::filesystem::path scenario = state.path() / "shows.json";
+    std::ofstream(scenario) << R"({"description": "A quiet minute", "duration": "1s",
+                                   "steps": []})";
+    const ToolRun run = run_sim_stderr("--scenario " + scenario.string() + " --state-dir " +
+                                       (state.path() / "state").string());
+    ASSERT_EQ(0, run.status) << run.output;
+    EXPECT_EQ(0u, run.output.find("[sim] scenario: A quiet minute\n")) << run.output;
+}
+
 TEST(SimCommandLine, BadOptionsAreRefused) {
     for (const char* arguments : {"--duration 10x", "--mode 3", "--no-such-option"}) {
         EXPECT_NE(0, run_sim(arguments).status) << arguments;

@@ -35,16 +35,19 @@ TEST_P(DurationAccepted, GivesMicroseconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     SimOptions, DurationAccepted,
-    testing::Values(GoodDuration{"minutes", "10m", 10 * kMin},
-                    GoodDuration{"hours", "24h", 24 * kHour},
-                    GoodDuration{"seconds past a minute", "90s", 90 * kS},
-                    GoodDuration{"milliseconds, not minutes", "500ms", 500 * kMs},
-                    GoodDuration{"hours and minutes", "1h30m", kHour + 30 * kMin},
-                    GoodDuration{"every unit", "2h3m4s5ms",
-                                 2 * kHour + 3 * kMin + 4 * kS + 5 * kMs},
-                    GoodDuration{"minutes then milliseconds", "1m250ms", kMin + 250 * kMs},
-                    GoodDuration{"zero", "0s", 0}, GoodDuration{"leading zeros", "007s", 7 * kS},
-                    GoodDuration{"a simulated year", "8760h", 8760 * kHour}),
+    testing::Values(
+        GoodDuration{"minutes", "10m", 10 * kMin}, GoodDuration{"hours", "24h", 24 * kHour},
+        GoodDuration{"seconds past a minute", "90s", 90 * kS},
+        GoodDuration{"milliseconds, not minutes", "500ms", 500 * kMs},
+        GoodDuration{"hours and minutes", "1h30m", kHour + 30 * kMin},
+        GoodDuration{"every unit", "2h3m4s5ms", 2 * kHour + 3 * kMin + 4 * kS + 5 * kMs},
+        GoodDuration{"minutes then milliseconds", "1m250ms", kMin + 250 * kMs},
+        GoodDuration{"zero", "0s", 0}, GoodDuration{"leading zeros", "007s", 7 * kS},
+        GoodDuration{"a simulated year", "8760h", 8760 * kHour}, GoodDuration{"bare zero", "0", 0},
+        GoodDuration{"half hours", "1.5h", kHour + 30 * kMin},
+        GoodDuration{"decimal seconds", "2.25s", 2 * kS + 250 * kMs},
+        GoodDuration{"a microsecond", "0.000001s", 1},
+        GoodDuration{"decimals in two groups", "1.5m0.5s", 90 * kS + 500 * kMs}),
     [](const testing::TestParamInfo<GoodDuration>& info) {
         return "Row" + std::to_string(info.index);
     });
@@ -80,7 +83,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadDuration{"upper-case unit", "10M", "unknown unit"},
                     BadDuration{"unit without number", "h", "expected a number"},
                     BadDuration{"negative", "-5s", "expected a number"},
-                    BadDuration{"fraction", "1.5h", "unknown unit"},
+                    BadDuration{"point without decimals", "1.h", "decimal point"},
+                    BadDuration{"no microsecond unit", "1.5us", "unknown unit"},
+                    BadDuration{"below a microsecond", "0.0000005s", "six decimals"},
+                    BadDuration{"not whole microseconds", "0.0005ms", "microsecond"},
+                    BadDuration{"bare number other than 0", "5", "missing unit"},
                     BadDuration{"space inside", "1h 30m", "expected a number"},
                     BadDuration{"units out of order", "30m1h", "order"},
                     BadDuration{"unit repeated", "1h1h", "order"},

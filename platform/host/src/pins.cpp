@@ -100,8 +100,14 @@ bool uart_driver_enabled(uint8_t port) {
 using internal::g_pins;
 
 void set_input_level(uint32_t pin, int level) {
-    if (pin < kPinCount) {
-        g_pins[pin].external = level < 0 ? -1 : (level != 0 ? 1 : 0);
+    if (pin >= kPinCount) {
+        return;
+    }
+    const int external = level < 0 ? -1 : (level != 0 ? 1 : 0);
+    if (g_pins[pin].external != external) {
+        g_pins[pin].external = external;
+        internal::tell_listeners(
+            [pin, external](MachineListener& l) { l.input_changed(pin, external); });
     }
 }
 

@@ -47,6 +47,7 @@ struct Port {
     std::deque<uint8_t> received;
     uint32_t lost = 0;
     UartPeer* peer = nullptr;
+    bool taken = false;  // a terminal or serial device replaces the model
     LineRun to_peer;
     std::deque<Micros> in_transmitter;  // end times of bytes not yet sent
     uint64_t generation = 0;            // bumps when the port is reset
@@ -136,6 +137,7 @@ void uart_machine_reset() {
         reset_port(p);
         p.lost = 0;
         p.peer = nullptr;
+        p.taken = false;
         p.from_peer = LineRun{};
     }
 }
@@ -156,10 +158,25 @@ uint32_t uart_disable_pin(uint8_t port) {
 }
 
 void attach_uart_peer(uint8_t port, UartPeer* peer) {
-    internal::port_at(port).peer = peer;
+    internal::Port& p = internal::port_at(port);
+    if (!p.taken) {
+        p.peer = peer;
+    }
+}
+
+void take_uart_line(uint8_t port, UartPeer* peer) {
+    internal::Port& p = internal::port_at(port);
+    p.peer = peer;
+    p.taken = true;
 }
 
 void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud) {
+    if (!internal::port_at(port).taken) {
+        uart_line_send(port, data, size, baud);
+    }
+}
+
+void uart_line_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud) {
     internal::Port& p = internal::port_at(port);
     if (baud == 0) {
         return;

@@ -143,6 +143,14 @@ void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t bau
 void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud);
 // The port as the station has set it up.
 UartStatus uart_status(uint8_t port);
+// Puts something else on a port's line in place of its device model (a
+// terminal, a serial device): `peer` hears what the station sends, and only
+// uart_line_send reaches the station; the model's attach_uart_peer and
+// uart_peer_send on that port do nothing, as if it were unplugged. Until
+// reset_machine.
+void take_uart_line(uint8_t port, UartPeer* peer);
+// uart_peer_send for whatever took the line (also works on a line not taken).
+void uart_line_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud);
 
 // ---- USB CDC port -------------------------------------------------------
 
@@ -176,6 +184,8 @@ class MachineListener {
     virtual void uart_to_station(uint8_t /*port*/, uint8_t /*byte*/, bool /*accepted*/) {}
     // The level the station drives on a pin changed (-1: no longer driven).
     virtual void output_changed(uint32_t /*pin*/, int /*level*/) {}
+    // The level an outside circuit drives on a pin changed (-1: nothing).
+    virtual void input_changed(uint32_t /*pin*/, int /*level*/) {}
     // The station is about to restart ("watchdog" or "power cycle").
     virtual void restarting(const char* /*reason*/) {}
 };
