@@ -6,11 +6,8 @@
 
 #include <string>
 
-#include "tests/support/state_dir.h"
 #include "devices/ais_transponder.h"
-#include "host/machine.h"
-#include "options.h"
-#include "station.h"
+#include "station_run.h"
 
 namespace {
 
@@ -56,51 +53,18 @@ bool add_traffic(sim::AisTransponder& transponder, std::string* error) {
 }
 
 void BM_BusyStation(benchmark::State& state) {
-    const host::Micros simulated = static_cast<host::Micros>(state.range(0)) * host::kSecond;
-    TemporaryStateDir dir;
-    sim::Options options;
-    options.state_dir = dir.path().string();
-    if (options.state_dir.empty()) {
-        state.SkipWithError("cannot create a state directory");
-        return;
-    }
-    size_t console_bytes = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        host::reset_machine();
-        const std::string error = sim::attach_default_devices(options);
-        if (!error.empty()) {
-            state.SkipWithError(error.c_str());
-            return;
-        }
-        host::power_on();
-        host::run_for(kStartup);
+    const auto console_bytes = run_station_bench(state, kStartup, [](std::string* error) {
         sim::AisTransponder& transponder = *sim::station_devices().transponder;
         // The station turns the GPS forwarding off once it has the time; a
         // transponder left forwarding sends RMC, GGA and GSV every second.
         transponder.settings().gps_output = true;
-        std::string traffic_error;
-        if (!add_traffic(transponder, &traffic_error)) {
-            state.SkipWithError(traffic_error.c_str());
-            return;
-        }
-        static_cast<void>(host::usb_take_output());
-        state.ResumeTiming();
-
-        host::run_for(simulated);
-
-        state.PauseTiming();
-        console_bytes = host::usb_take_output().size();
-        host::power_off();
-        state.ResumeTiming();
-    }
-    state.counters["sim_s_per_s"] = benchmark::Counter(
-        static_cast<double>(state.range(0)) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
-    state.counters["restarts"] = static_cast<double>(host::restart_count());
+        return add_traffic(transponder, error);
+    });
     // What the console printed in the last run: a check that the station was
     // busy, not halted.
-    state.counters["usb_bytes"] = static_cast<double>(console_bytes);
+    if (console_bytes) {
+        state.counters["usb_bytes"] = static_cast<double>(*console_bytes);
+    }
 }
 
 // The firmware runs on its own thread, so only wall-clock time is meaningful.

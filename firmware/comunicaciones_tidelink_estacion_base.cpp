@@ -103,15 +103,14 @@ void peticion_msg6_abm(uint8_t ccanal, uint16_t ibytes) {
     uint16_t ifin = 0;
     extraccion_posiciones_campo_nmea(7, canal.cframe_rx, 0, ibytes, &iinicio, &ifin);
     uint8_t ccaracteres = 0;
-    while (iinicio + ccaracteres < ifin && ccaracteres < CCARACTERES_PAYLOAD_AIS &&
-           canal.cframe_rx[iinicio + ccaracteres] != '*') {
+    while (iinicio + ccaracteres < ifin && ccaracteres < CCARACTERES_PAYLOAD_AIS) {
         canal.cpayload_msg6[1 + ccaracteres] = canal.cframe_rx[iinicio + ccaracteres];
         ++ccaracteres;
     }
     canal.cpayload_msg6[0] = ccaracteres;
     if (canal.cextraigo != 0) {
         SerialUSB.print("\tMensaje 6 => MSSI destino: ");
-        SerialUSB.print(static_cast<unsigned long>(canal.lmmsi_destino_msg6));
+        SerialUSB.print(static_cast<uint32_t>(canal.lmmsi_destino_msg6));
         SerialUSB.print("\tPayload:");
         SerialUSB.print(static_cast<unsigned int>(ccaracteres));
         SerialUSB.print(" => ");
