@@ -20,22 +20,31 @@
 #include <vector>
 
 #include "devices/ais_transponder.h"
+#include "devices/state_file.h"
+#include "exit_codes.h"
 #include "host/machine.h"
 #include "link_client.h"
 #include "nmea_feed.h"
 #include "options.h"
 #include "port_bridges.h"
 #include "scenario.h"
+#include "state_lock.h"
 #include "station.h"
 #include "transcript.h"
 #include "vcd.h"
 
 namespace {
 
+// The signal that asked the run to stop, 0 while none has.
 volatile sig_atomic_t stop_requested = 0;
 
-void request_stop(int) {
-    stop_requested = 1;
+void request_stop(int signal_number) {
+    stop_requested = signal_number;
+}
+
+// 128 + the signal, as a shell reports a process the signal ended.
+int stopped_status() {
+    return stop_requested == SIGTERM ? sim::kExitTerminated : sim::kExitInterrupted;
 }
 
 void install_stop_handler() {
@@ -190,7 +199,12 @@ int main(int argc, char** argv) {
             ->excludes(duration_option);
     app.add_option("--link-index", options.link_index, "This station's place on the link, from 0")
         ->needs(link_option);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // --help is a parse "error" of its own, with status 0.
+        return app.exit(error) == 0 ? sim::kExitDone : sim::kExitUsage;
+    }
     if (!duration_text.empty()) {
         options.duration = sim::parse_duration(duration_text, nullptr);
     }
@@ -200,7 +214,7 @@ int main(int argc, char** argv) {
         scenario = sim::load_scenario(scenario_file, &error);
         if (!scenario) {
             std::fprintf(stderr, "ktr09-sim: scenario %s\n", error.c_str());
-            return 1;
+            return sim::kExitUsage;
         }
         if (duration_option->count() == 0 && scenario->duration) {
             options.duration = scenario->duration;
@@ -214,19 +228,27 @@ int main(int argc, char** argv) {
     std::error_code failure;
     std::filesystem::create_directories(options.state_dir, failure);
     if (failure) {
-        std::fprintf(stderr, "ktr09-sim: cannot create state directory %s: %s\n",
+        std::fprintf(stderr, "ktr09-sim: %s: %s (cannot create the state directory)\n",
                      options.state_dir.c_str(), failure.message().c_str());
-        return 1;
+        return sim::kExitStateError;
     }
+    // Held until the process ends, before any state file is read.
+    sim::StateLock lock;
+    if (std::string error = sim::check_state_dir(options.state_dir);
+        !error.empty() || !lock.acquire(options.state_dir, &error)) {
+        std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
+        return sim::kExitStateError;
+    }
+    sim::remove_if_stopped(lock.path());
 
     sim::PortBridges ports;
     if (std::string error; !ports.open(bindings, &error)) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-        return 1;
+        return sim::kExitRunFault;
     }
     if (options.wait_for_terminal && (ports.usb() == nullptr || !ports.usb()->is_pty())) {
         std::fprintf(stderr, "ktr09-sim: --wait-for-terminal needs --usb pty\n");
-        return 1;
+        return sim::kExitUsage;
     }
     const bool forward_stdin = options.realtime && ports.usb() == nullptr;
     std::optional<KeyboardMode> keyboard;
@@ -243,7 +265,7 @@ int main(int argc, char** argv) {
         if (!vcd_file) {
             std::fprintf(stderr, "ktr09-sim: cannot write %s: %s\n", options.vcd.c_str(),
                          std::strerror(errno));
-            return 1;
+            return sim::kExitRunFault;
         }
         vcd.emplace(vcd_file.get());
     }
@@ -251,7 +273,7 @@ int main(int argc, char** argv) {
     if (options.nmea_tcp != 0) {
         if (std::string error; !feed.open(static_cast<uint16_t>(options.nmea_tcp), &error)) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-            return 1;
+            return sim::kExitRunFault;
         }
         std::fprintf(stderr, "NMEA feed: tcp://127.0.0.1:%d\n", options.nmea_tcp);
     }
@@ -260,7 +282,7 @@ int main(int argc, char** argv) {
     host::set_input_level(sim::kModePinB, levels.pin24);
     if (const std::string error = sim::attach_default_devices(options); !error.empty()) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-        return 2;
+        return sim::kExitStateError;
     }
     ports.take_lines();
     std::shared_ptr<sim::LinkClient> link;
@@ -269,7 +291,7 @@ int main(int argc, char** argv) {
         link = sim::LinkClient::connect(options.link, options.link_index, &error);
         if (!link) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-            return 1;
+            return sim::kExitRunFault;
         }
         sim::station_devices().transponder->use_link(link);
     }
@@ -281,7 +303,7 @@ int main(int argc, char** argv) {
         if (!transcript_file) {
             std::fprintf(stderr, "ktr09-sim: cannot write transcript %s: %s\n",
                          options.transcript.c_str(), std::strerror(errno));
-            return 1;
+            return sim::kExitRunFault;
         }
         transcript.emplace(transcript_file.get(), sim::transcript_pins(options.transcript_led));
     }
@@ -291,7 +313,7 @@ int main(int argc, char** argv) {
         if (!sim::apply_scenario(*scenario, &error)) {
             std::fprintf(stderr, "ktr09-sim: scenario %s: %s\n", scenario_file.c_str(),
                          error.c_str());
-            return 1;
+            return sim::kExitUsage;
         }
     }
     host::on_restart([](const char* reason) {
@@ -305,7 +327,7 @@ int main(int argc, char** argv) {
     if (options.wait_for_terminal) {
         std::fprintf(stderr, "[sim] waiting for a terminal on %s\n", ports.usb()->path().c_str());
         if (!ports.usb()->wait_for_terminal(stop_requested)) {
-            return 0;
+            return stopped_status();
         }
     }
     const auto wall_start = std::chrono::steady_clock::now();
@@ -334,12 +356,12 @@ int main(int argc, char** argv) {
             }
         }
     };
-    int status = 0;
+    int status = sim::kExitDone;
     if (link) {
         std::string error;
         if (!link->run(pass_output, &error)) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
-            status = 1;
+            status = sim::kExitRunFault;
         }
     }
     while (!link && stop_requested == 0) {
@@ -361,6 +383,7 @@ int main(int argc, char** argv) {
         vcd->finish();
     }
     host::power_off();
+    sim::save_and_detach_devices();
     // One closing line: how fast the run went, and where its files (the
     // card image with the log tree among them) can be looked at.
     const double wall =
@@ -369,5 +392,5 @@ int main(int argc, char** argv) {
                  sim::closing_line(host::now() - start, wall,
                                    std::filesystem::absolute(options.state_dir).string())
                      .c_str());
-    return status;
+    return stop_requested != 0 ? stopped_status() : status;
 }

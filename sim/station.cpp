@@ -30,13 +30,33 @@ struct Attached {
 Attached g_attached;
 
 constexpr uint32_t kSmallestFormattedBlocks = 7 * 2048 - 2047;
+// Far longer than the format of the largest card takes in virtual time.
+constexpr host::Micros kFormatLimit = 3600 * host::kSecond;
+
+// The formatter's last line ("error: erase failed"), for the user.
+std::string last_line(const std::string& text) {
+    size_t end = text.find_last_not_of("\r\n");
+    if (end == std::string::npos) {
+        return "no output";
+    }
+    const size_t start = text.find_last_of("\r\n", end);
+    return text.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
 
 // A new card is formatted by the station's own formatter, as a technician
 // would with "FORMAT SD", before the station first starts; what it prints
-// is not part of the run.
-void format_new_card() {
+// is not part of the run. On an error the formatter halts for good, with no
+// watchdog running yet to end it: a format still going at the limit has
+// halted, and stops the simulator (the staged image goes with it).
+void format_new_card(const std::string& image) {
     SerialUSB.begin(115200);
+    const host::EventId limit = host::schedule_in(kFormatLimit, [image] {
+        stop_on_state_error(
+            image, "the new card's format failed (" + last_line(host::usb_take_output()) + ")");
+    });
     formateo_sd();
+    host::cancel(limit);
     host::usb_take_output();
 }
 
@@ -93,12 +113,24 @@ std::string attach_default_devices(const Options& options) {
     }
     // A card too small for the formatter (under 7 MiB) would halt it for
     // good; it stays blank and the station reports it has no file system.
-    if (Device* card = station_device("sd_card");
-        fresh_card && card != nullptr &&
-        model_of<SdCardModel>(*card).block_count() >= kSmallestFormattedBlocks) {
-        format_new_card();
+    if (Device* device = station_device("sd_card"); fresh_card && device != nullptr) {
+        SdCardModel& card = model_of<SdCardModel>(*device);
+        if (card.block_count() >= kSmallestFormattedBlocks) {
+            format_new_card(card.file());
+        }
+        if (!card.commit_image()) {
+            return card.load_error();
+        }
     }
     return {};
+}
+
+void save_and_detach_devices() {
+    // The clock's time run since its last write; a failure stops the run.
+    if (Mcp7940* clock = model_named<Mcp7940>("clock")) {
+        clock->save();
+    }
+    g_attached = Attached{};
 }
 
 Device* station_device(const std::string& name) {

@@ -25,6 +25,11 @@ class AisTransponder;
 // attaches nothing, with every file left as it was; empty on success.
 std::string attach_default_devices(const Options& options);
 
+// After the run (host::power_off): saves what the devices keep and detaches
+// them. A state file that cannot be written stops the simulator
+// (stop_on_state_error).
+void save_and_detach_devices();
+
 // The devices attached by the last attach_default_devices, for scenarios and
 // tests to set physical quantities and faults (null before the first call).
 struct StationDevices {

@@ -14,6 +14,7 @@
 #include "codec/config_json.h"
 #include "codec/config_image.h"
 #include "serial_link.h"
+#include "sim/exit_codes.h"
 
 namespace {
 
@@ -46,9 +47,16 @@ void show_progress(const char* verb, size_t done, size_t total) {
                  terminal ? (done == total ? "\n" : "") : "\n");
 }
 
-int fail(const std::string& message) {
+// The exit codes of the simulator's table (docs/exit-codes.md): a station
+// that does not do as asked is a run fault, a file that cannot be read,
+// taken whole or written a state error.
+int fail(const std::string& message, int code = sim::kExitRunFault) {
     std::fprintf(stderr, "ktr09-config: %s\n", message.c_str());
-    return 1;
+    return code;
+}
+
+int fail_file(const std::string& message) {
+    return fail(message, sim::kExitStateError);
 }
 
 bool file_to_image(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
@@ -162,38 +170,42 @@ int main(int argc, char** argv) {
     add_link_options(verify_command, &link_options);
     verify_command->add_option("config", verify_path, "JSON configuration file")->required();
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& parse_error) {
+        return app.exit(parse_error) == 0 ? sim::kExitDone : sim::kExitUsage;
+    }
 
     std::string error;
     if (to_image->parsed()) {
         std::vector<uint8_t> image;
         if (!file_to_image(json_path, &image, &error)) {
-            return fail(error);
+            return fail_file(error);
         }
         if (!write_bytes(image_path, image)) {
-            return fail("cannot write " + image_path);
+            return fail_file("cannot write " + image_path);
         }
         return 0;
     }
     if (to_json->parsed()) {
         std::string text;
         if (!codec::image_file_to_json_text(read_path, &text, &error)) {
-            return fail(error);
+            return fail_file(error);
         }
-        return write_text(out_path, text) ? 0 : fail("cannot write " + out_path);
+        return write_text(out_path, text) ? 0 : fail_file("cannot write " + out_path);
     }
     if (make_default->parsed()) {
         const std::string text = codec::config_json_text(codec::default_station_config());
-        return write_text(default_path, text) ? 0 : fail("cannot write " + default_path);
+        return write_text(default_path, text) ? 0 : fail_file("cannot write " + default_path);
     }
 
     // The file is checked before the station is touched.
     std::vector<uint8_t> file_image;
     if (write_command->parsed() && !file_to_image(write_path, &file_image, &error)) {
-        return fail(error);
+        return fail_file(error);
     }
     if (verify_command->parsed() && !file_to_image(verify_path, &file_image, &error)) {
-        return fail(error);
+        return fail_file(error);
     }
     std::vector<tools::Range> ranges = kConfigurationBlocks;
     if (from_option->count() != 0) {
@@ -205,10 +217,11 @@ int main(int argc, char** argv) {
                 throw std::invalid_argument(from_text);
             }
         } catch (const std::exception&) {
-            return fail("--from: not an address: " + from_text);
+            return fail("--from: not an address: " + from_text, sim::kExitUsage);
         }
         if (from + count > codec::kConfigImageSize) {
-            return fail("--from/--count: the range runs past the 8192-byte EEPROM");
+            return fail("--from/--count: the range runs past the 8192-byte EEPROM",
+                        sim::kExitUsage);
         }
         ranges = {tools::Range{static_cast<uint32_t>(from), count}};
     }
@@ -244,7 +257,8 @@ int main(int argc, char** argv) {
                            std::vector<uint8_t>(station_image.begin() + range.address,
                                                 station_image.begin() + range.address + range.size))
                 : codec::config_json_text(codec::decode_image(station_image));
-        return write_text(station_json_path, text) ? 0 : fail("cannot write " + station_json_path);
+        return write_text(station_json_path, text) ? 0
+                                                   : fail_file("cannot write " + station_json_path);
     }
     for (const tools::Range& range : ranges) {
         for (uint32_t address = range.address; address < range.address + range.size; ++address) {

@@ -192,16 +192,69 @@ SdCardModel::~SdCardModel() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+    // Never formatted: not an image anyone could use.
+    if (!staged_.empty()) {
+        ::unlink(staged_.c_str());
+        keep_if_stopped(staged_);
+    }
 }
 
-bool SdCardModel::create_image() {
+bool SdCardModel::create_image(bool staged) {
     if (file_.empty() || fd_ >= 0) {
         return true;
     }
-    fd_ = ::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // A staged image left by a stopped run is replaced.
+    const std::string name = staged ? file_ + ".new" : file_;
+    fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | (staged ? O_TRUNC : O_EXCL) | O_CLOEXEC, 0644);
     if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(blocks_) * kBlockSize) != 0) {
         load_error_ = file_ + ": " + std::strerror(errno);
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+            ::unlink(name.c_str());
+        }
         return false;
+    }
+    if (staged) {
+        staged_ = name;
+        remove_if_stopped(staged_);
+    }
+    return true;
+}
+
+bool SdCardModel::commit_image() {
+    if (staged_.empty()) {
+        return true;
+    }
+    if (::rename(staged_.c_str(), file_.c_str()) != 0) {
+        load_error_ = file_ + ": " + std::strerror(errno);
+        return false;
+    }
+    keep_if_stopped(staged_);
+    staged_.clear();
+    return true;
+}
+
+void SdCardModel::stop_run(int error) const {
+    stop_on_state_error(file_, std::strerror(error));
+}
+
+bool SdCardModel::transfer(bool write, uint32_t block, uint8_t* data) {
+    if (fd_ < 0) {
+        return false;
+    }
+    const off_t at = static_cast<off_t>(block) * kBlockSize;
+    for (size_t done = 0; done < kBlockSize;) {
+        const ssize_t count = write ? ::pwrite(fd_, data + done, kBlockSize - done, at + done)
+                                    : ::pread(fd_, data + done, kBlockSize - done, at + done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            // Nothing read inside the image's size: it was cut short under us.
+            stop_run(count == 0 ? EIO : errno);
+        }
+        done += static_cast<size_t>(count);
     }
     return true;
 }
@@ -257,8 +310,7 @@ bool SdCardModel::read_block(uint32_t block, uint8_t data[kBlockSize]) {
         }
         return true;
     }
-    return fd_ >= 0 && ::pread(fd_, data, kBlockSize, static_cast<off_t>(block) * kBlockSize) ==
-                           static_cast<ssize_t>(kBlockSize);
+    return transfer(false, block, data);
 }
 
 bool SdCardModel::write_block(uint32_t block, const uint8_t data[kBlockSize]) {
@@ -270,8 +322,8 @@ bool SdCardModel::write_block(uint32_t block, const uint8_t data[kBlockSize]) {
         memory_[block].assign(data, data + kBlockSize);
         return true;
     }
-    return fd_ >= 0 && ::pwrite(fd_, data, kBlockSize, static_cast<off_t>(block) * kBlockSize) ==
-                           static_cast<ssize_t>(kBlockSize);
+    // pwrite only reads the block.
+    return transfer(true, block, const_cast<uint8_t*>(data));
 }
 
 bool SdCardModel::erase(uint32_t first, uint32_t last) {
@@ -302,7 +354,7 @@ bool SdCardModel::erase(uint32_t first, uint32_t last) {
         hole = hole < 0 || hole > start + length ? start + length : hole;
         for (off_t b = data - data % kBlockSize; b < hole; b += kBlockSize) {
             if (::pwrite(fd_, zeros, kBlockSize, b) != static_cast<ssize_t>(kBlockSize)) {
-                return false;
+                stop_run(errno);
             }
         }
         at = hole;
@@ -332,7 +384,7 @@ class SdCardDevice : public ModelDevice<SdCardModel> {
                              "capacity_mb " +
                                  std::to_string(kDefaultMb) + "\nprofile sd2\n");
         }
-        return model().create_image() ? std::string() : model().load_error();
+        return model().create_image(true) ? std::string() : model().load_error();
     }
     void attach() override { host::attach_sd_card(absent_ ? nullptr : &model()); }
     void set_absent(bool absent) {

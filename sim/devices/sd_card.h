@@ -1,8 +1,10 @@
 // A micro SD card: its CID, CSD and OCR registers as a card of its profile
 // sends them, and its 512-byte blocks in a sparse image file (or in memory).
 // Erased blocks read 0x00; an erase punches holes in the file instead of
-// writing zeros. A card pulled from the slot answers nothing until it is put
-// back and started again.
+// writing zeros. An image file the host cannot read or write stops the
+// simulator (stop_on_state_error) rather than failing the station's command.
+// A card pulled from the slot answers nothing until it is put back and
+// started again.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +31,10 @@ class SdCardModel : public host::SdCard {
     // they live in memory. Check load_error() after construction.
     SdCardModel(Profile profile, uint32_t capacity_mb, std::string file = {}, bool create = true);
     // Makes the missing image file, all blocks erased; false with load_error().
-    bool create_image();
+    // A `staged` one is made under a temporary name and becomes the image
+    // only at commit_image(): a card whose first format fails leaves none.
+    bool create_image(bool staged = false);
+    bool commit_image();
     ~SdCardModel() override;
     SdCardModel(const SdCardModel&) = delete;
     SdCardModel& operator=(const SdCardModel&) = delete;
@@ -63,12 +68,17 @@ class SdCardModel : public host::SdCard {
 
   private:
     bool answering() const { return !removed_ && started_; }
+    // The image file failed the host (a full disk, an I/O error): no fault of
+    // the card, and a run that went on would lose what the station logs.
+    [[noreturn]] void stop_run(int error) const;
+    bool transfer(bool write, uint32_t block, uint8_t* data);
 
     Profile profile_;
     uint32_t capacity_mb_;
     uint32_t blocks_;
     std::string file_;
     std::string load_error_;
+    std::string staged_;  // the image's name until it is committed
     int fd_ = -1;
     std::map<uint32_t, std::vector<uint8_t>> memory_;
     bool removed_ = false;

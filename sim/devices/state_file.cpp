@@ -1,18 +1,24 @@
 #include "devices/state_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
-#include "host/machine.h"
+#include "exit_codes.h"
 
 namespace sim {
 namespace {
@@ -129,17 +135,86 @@ bool state_number(const std::string& file, const StateLine& line, double* value,
     return true;
 }
 
+namespace {
+
+// 0, or the errno of what failed.
+int replace_file(const std::string& file, const std::string& contents) {
+    std::error_code failure;
+    std::filesystem::path target = file;
+    if (std::filesystem::is_symlink(target, failure)) {
+        target = std::filesystem::weakly_canonical(target, failure);
+    }
+    // One simulator holds the directory (state_lock.h), so a fixed name will do.
+    const std::string temporary = target.string() + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat old {};
+    bool written = ::stat(target.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    for (size_t done = 0; written && done < contents.size();) {
+        const ssize_t count = ::write(fd, contents.data() + done, contents.size() - done);
+        written = count > 0;
+        done += written ? static_cast<size_t>(count) : 0;
+    }
+    const int write_error = errno;
+    // close reports what a network file system kept back.
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = written ? errno : write_error;
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string replace_state_file(const std::string& file, const std::string& contents) {
+    const int error = replace_file(file, contents);
+    return error == 0 ? std::string() : file + ": " + std::strerror(error);
+}
+
 bool try_write_state_file(const std::string& file, const std::string& contents) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    out.flush();
-    return static_cast<bool>(out);
+    return replace_file(file, contents) == 0;
 }
 
 void write_state_file(const std::string& file, const std::string& contents) {
-    if (!try_write_state_file(file, contents)) {
-        host::fatal("cannot write " + file + ": " + std::strerror(errno));
+    if (const int error = replace_file(file, contents); error != 0) {
+        stop_on_state_error(file, std::strerror(error));
     }
+}
+
+namespace {
+
+std::mutex g_stop_mutex;
+std::vector<std::string> g_remove_when_stopped;
+
+}  // namespace
+
+void remove_if_stopped(const std::string& file) {
+    std::lock_guard<std::mutex> lock(g_stop_mutex);
+    g_remove_when_stopped.push_back(file);
+}
+
+void keep_if_stopped(const std::string& file) {
+    std::lock_guard<std::mutex> lock(g_stop_mutex);
+    g_remove_when_stopped.erase(
+        std::remove(g_remove_when_stopped.begin(), g_remove_when_stopped.end(), file),
+        g_remove_when_stopped.end());
+}
+
+void stop_on_state_error(const std::string& file, const std::string& error) {
+    std::lock_guard<std::mutex> lock(g_stop_mutex);
+    std::fflush(stdout);
+    std::fprintf(stderr, "ktr09-sim: %s: %s\n", file.c_str(), error.c_str());
+    for (const std::string& leftover : g_remove_when_stopped) {
+        ::unlink(leftover.c_str());
+    }
+    // At once: the other thread may be inside the machine, and nothing more
+    // the station does could reach the state directory whole.
+    std::fflush(stderr);
+    ::_exit(kExitStateError);
 }
 
 }  // namespace sim

@@ -45,11 +45,26 @@ std::string state_error(const std::string& file, unsigned line, const std::strin
 bool state_number(const std::string& file, const StateLine& line, double* value,
                   std::string* error);
 
-// Replaces `file` with `contents`. A state file that cannot be written stops
-// the simulator, naming it: the run would lose what the station wrote.
+// Replaces `file` with `contents` atomically: a temporary file beside it,
+// renamed over it, so that a crash never leaves a short file (a symbolic
+// link stays one; its target is replaced). Empty on success, otherwise
+// "<file>: <error>".
+std::string replace_state_file(const std::string& file, const std::string& contents);
+// The same, stopping the simulator on failure (stop_on_state_error): the
+// run would lose what the station wrote.
 void write_state_file(const std::string& file, const std::string& contents);
 // The same, false instead of stopping: for a model going away with its
 // state directory already gone.
 bool try_write_state_file(const std::string& file, const std::string& contents);
+
+// A state file could not be read or written during the run: prints
+// "ktr09-sim: <file>: <error>" on stderr, removes the files given to
+// remove_if_stopped and ends the process at once with the state error code
+// (exit_codes.h). Any thread may call it.
+[[noreturn]] void stop_on_state_error(const std::string& file, const std::string& error);
+// A file that must not outlive a run stopped that way (a card image being
+// made), or that may again (keep_if_stopped).
+void remove_if_stopped(const std::string& file);
+void keep_if_stopped(const std::string& file);
 
 }  // namespace sim

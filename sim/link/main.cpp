@@ -18,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "exit_codes.h"
 #include "link/broker.h"
 #include "options.h"
+#include "state_lock.h"
 
 namespace {
 
@@ -64,6 +66,8 @@ bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
     }
     if (!out) {
         *error = file.string() + ": cannot be written";
+        out.close();
+        fs::remove(file, failure);
         return false;
     }
     return true;
@@ -122,13 +126,19 @@ pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index
     return pid;
 }
 
+// A started station: its process, and its exit status once it has ended.
+struct Station {
+    pid_t pid;
+    int status = -1;  // as waitpid gives it; -1 while running
+};
+
 // While stations are joining: none of those started has ended, and not
 // too long for a station started by hand.
-bool still_joining(const std::vector<pid_t>& pids, std::chrono::steady_clock::time_point since) {
-    for (pid_t pid : pids) {
-        if (::waitpid(pid, nullptr, WNOHANG) != 0) {
+bool still_joining(std::vector<Station>& stations, std::chrono::steady_clock::time_point since) {
+    for (Station& station : stations) {
+        if (::waitpid(station.pid, &station.status, WNOHANG) != 0) {
             std::fprintf(stderr, "ktr09-link: station process %d ended before joining\n",
-                         static_cast<int>(pid));
+                         static_cast<int>(station.pid));
             return false;
         }
     }
@@ -139,17 +149,24 @@ std::string quantum_text_of_lead() {
     return std::to_string(sim::vhf::kLead / 1000) + "ms";
 }
 
-// Waits for every started station; false if one failed.
-bool wait_stations(const std::vector<pid_t>& pids) {
-    bool all_well = true;
-    for (pid_t pid : pids) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "ktr09-link: station process %d failed\n", static_cast<int>(pid));
-            all_well = false;
+// Waits for every started station: the exit code of the link's run as far
+// as they go (a station refused for its state directory is a state error).
+int wait_stations(std::vector<Station>& stations) {
+    int code = sim::kExitDone;
+    for (Station& station : stations) {
+        if (station.status < 0 && ::waitpid(station.pid, &station.status, 0) != station.pid) {
+            station.status = -1;
+        }
+        const int exited = WIFEXITED(station.status) ? WEXITSTATUS(station.status) : -1;
+        if (station.status < 0 || exited != sim::kExitDone) {
+            std::fprintf(stderr, "ktr09-link: station process %d failed\n",
+                         static_cast<int>(station.pid));
+            code = exited == sim::kExitStateError || code == sim::kExitStateError
+                       ? sim::kExitStateError
+                       : sim::kExitRunFault;
         }
     }
-    return all_well;
+    return code;
 }
 
 }  // namespace
@@ -189,12 +206,16 @@ int main(int argc, char** argv) {
     app.add_flag("--external", external,
                  "Start no stations: wait for N started by hand with ktr09-sim --link SOCKET "
                  "--link-index 0..N-1");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& parse_error) {
+        return app.exit(parse_error) == 0 ? sim::kExitDone : sim::kExitUsage;
+    }
 
     std::string error;
     if (duration_text.empty() && !longest_scenario(launch.scenarios, &duration_text, &error)) {
         std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
-        return 1;
+        return sim::kExitUsage;
     }
     const auto duration = sim::parse_duration(duration_text, &error);
     const auto quantum = sim::parse_duration(quantum_text, &error);
@@ -202,7 +223,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ktr09-link: %s\n",
                      error.empty() ? ("--quantum must be 1ms.." + quantum_text_of_lead()).c_str()
                                    : error.c_str());
-        return 1;
+        return sim::kExitUsage;
     }
     if (launch.sim.empty()) {
         launch.sim = fs::read_symlink("/proc/self/exe").parent_path() / "ktr09-sim";
@@ -212,20 +233,38 @@ int main(int argc, char** argv) {
     }
     std::error_code failure;
     fs::create_directories(launch.root, failure);
-    const int listener = failure ? -1 : sim::vhf::listen_unix(socket.string(), &error);
-    if (listener < 0) {
-        std::fprintf(
-            stderr, "ktr09-link: %s\n",
-            failure ? (launch.root.string() + ": " + failure.message()).c_str() : error.c_str());
-        return 1;
+    if (failure) {
+        std::fprintf(stderr, "ktr09-link: %s: %s\n", launch.root.c_str(),
+                     failure.message().c_str());
+        return sim::kExitStateError;
     }
-    std::vector<pid_t> pids;
+    // The root holds the link's socket; each station locks its own directory,
+    // and none starts while another simulator holds one.
+    sim::StateLock lock;
+    if (!lock.acquire(launch.root.string(), &error)) {
+        std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+        return sim::kExitStateError;
+    }
+    for (unsigned i = 0; i < launch.stations && !external; ++i) {
+        if (!sim::StateLock::is_free(station_dir(launch, i).string(), &error)) {
+            std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+            return sim::kExitStateError;
+        }
+    }
+    const int listener = sim::vhf::listen_unix(socket.string(), &error);
+    if (listener < 0) {
+        std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+        return sim::kExitRunFault;
+    }
     for (unsigned i = 0; i < launch.stations && !external; ++i) {
         if (!prepare_state(launch, i, &error)) {
             std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
-            return 1;
+            return sim::kExitStateError;
         }
-        pids.push_back(start_station(launch, socket, i));
+    }
+    std::vector<Station> started;
+    for (unsigned i = 0; i < launch.stations && !external; ++i) {
+        started.push_back({start_station(launch, socket, i)});
     }
     if (external) {
         std::fprintf(stderr, "ktr09-link: waiting for %u stations on %s\n", launch.stations,
@@ -235,7 +274,7 @@ int main(int argc, char** argv) {
     {
         std::vector<std::unique_ptr<sim::vhf::LineSocket>> stations;
         const auto since = std::chrono::steady_clock::now();
-        const auto joining = [&] { return still_joining(pids, since); };
+        const auto joining = [&] { return still_joining(started, since); };
         ok = sim::vhf::accept_stations(listener, launch.stations, joining, &stations, &error) &&
              sim::vhf::run_broker(stations, {*duration, *quantum}, &error);
         if (!ok) {
@@ -245,6 +284,8 @@ int main(int argc, char** argv) {
     }
     ::close(listener);
     ::unlink(socket.c_str());
-    ok = wait_stations(pids) && ok;
-    return ok ? 0 : 1;
+    const int stations_code = wait_stations(started);
+    return stations_code != sim::kExitDone ? stations_code
+           : ok                            ? sim::kExitDone
+                                           : sim::kExitRunFault;
 }

@@ -184,8 +184,11 @@ TEST(PcClient, RepliesThatDoNotAnswerTheRequestAreReported) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << row.what << ": " << run.err;
     }
     const ProgramRun missing = run_program(dir.path(), kTool + " ping --device /dev/no-such-port");
-    EXPECT_NE(0, missing.status);
+    EXPECT_EQ(1, missing.status);
     EXPECT_NE(missing.err.find("cannot open /dev/no-such-port"), std::string::npos) << missing.err;
+    // The simulator's table of exit codes: a file it cannot read, a bad option.
+    EXPECT_EQ(2, run_program(dir.path(), kTool + " write /no/such.json --device /dev/null").status);
+    EXPECT_EQ(64, run_program(dir.path(), kTool + " ping --no-such-option").status);
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // ktr09-sim as a user runs it: the binary, its options and its state directory.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "support/command.h"
+#include "support/sim_process.h"
 #include "support/state_dir.h"
 
 namespace {
@@ -90,8 +93,38 @@ TEST(SimCommandLine, AScenarioSaysWhatItShowsAsItStarts) {
 
 TEST(SimCommandLine, BadOptionsAreRefused) {
     for (const char* arguments : {"--duration 10x", "--mode 3", "--no-such-option"}) {
-        EXPECT_NE(0, run_sim(arguments).status) << arguments;
+        EXPECT_EQ(64, run_sim(arguments).status) << arguments;
     }
+}
+
+// Two runs on one card image would leave its FATs differing: the second is
+// refused at once, told who holds the directory, by ktr09-sim and by
+// ktr09-link alike; the first, stopped by a signal, saves the state and
+// ends with 128 + the signal.
+TEST(SimCommandLine, OneSimulatorPerStateDirectoryAndSignalsEndWithTheirCodes) {
+    const TemporaryStateDir root;
+    const std::filesystem::path dir = root.path() / "station-1";
+    std::filesystem::create_directory(dir);
+    for (const auto& [signal, code] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
+        SimProcess first(dir);
+        ASSERT_FALSE(first.pty().empty()) << first.stderr_text();
+        const std::string held =
+            dir.string() + ": in use by ktr09-sim (process " + std::to_string(first.pid()) + ")";
+        const ToolRun second = run_sim_stderr("--duration 1s --state-dir " + dir.string());
+        EXPECT_EQ(2, second.status) << second.output;
+        EXPECT_NE(std::string::npos, second.output.find("ktr09-sim: " + held)) << second.output;
+        const ToolRun link =
+            run_tool(std::string(KTR09_LINK_BINARY) + " --stations 1 --duration 1s --state-root " +
+                     root.path().string());
+        EXPECT_EQ(2, link.status) << link.output;
+        EXPECT_NE(std::string::npos, link.output.find(held)) << link.output;
+
+        EXPECT_EQ(code, first.stop(signal));
+        EXPECT_NE(std::string::npos, first.stderr_text().find("; state directory "))
+            << first.stderr_text();
+        EXPECT_FALSE(std::filesystem::exists(dir / "ktr09.lock"));
+    }
+    EXPECT_EQ(0, run_sim("--duration 1s --state-dir " + dir.string()).status);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // ktr09-sim refuses a state directory it cannot use whole: it names the file
-// (and line), exits non-zero before the station starts, and leaves every
-// file as the user had it.
+// (and line), exits with 2 before the station starts, and leaves every file
+// as the user had it. A state file the host cannot write during the run
+// (a full disk) stops it the same way, at once.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/command.h"
+#include "support/small_fs.h"
 #include "support/state_dir.h"
 
 namespace {
@@ -75,7 +78,7 @@ TEST_P(SimStateErrors, StopBeforeTheStationStartsAndTouchNothing) {
     }
 
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_NE(0, WEXITSTATUS(status));
+    EXPECT_EQ(2, WEXITSTATUS(status));
     EXPECT_NE(std::string::npos, printed.find(row.message)) << printed;
     EXPECT_EQ(std::string::npos, printed.find("station restarted")) << printed;
     EXPECT_EQ(before, snapshot(temporary.path()));
@@ -134,5 +137,82 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "weather_station.txt: Permission denied", true}),
     [](const testing::TestParamInfo<BadState>& info) { return info.param.description; });
+
+// What ktr09-sim printed on stderr; a run that hangs is ended after 60 s.
+ToolRun sim_stderr(const std::string& arguments) {
+    return run_tool(
+        "{ timeout 60 " + std::string(KTR09_SIM_BINARY) + " " + arguments + " 2>&1 >/dev/null; }",
+        false);
+}
+
+std::string contents(const fs::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// One state file of a station that has run moved to a full disk (a link
+// left in its place): the card image, written as the station logs a ship's
+// reports, or the clock, which the station sets as it starts.
+class StateFileOnFullDisk : public testing::TestWithParam<const char*> {};
+
+TEST_P(StateFileOnFullDisk, StopsTheRunAtOnceNamingItAndLeavesItWhole) {
+    const TemporaryStateDir temporary;
+    const fs::path dir = temporary.path() / "state";
+    ASSERT_EQ(0, sim_stderr("--duration 0 --state-dir " + dir.string()).status);
+    const SmallFilesystem disk(temporary.path() / "disk", 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.refusal();
+    }
+    const fs::path file = dir / GetParam();
+    const fs::path moved = temporary.path() / "disk" / GetParam();
+    ASSERT_EQ(0, run_tool("cp --sparse=always " + file.string() + " " + moved.string()).status);
+    fs::remove(file);
+    fs::create_symlink(moved, file);
+    disk.fill();
+    // The card image is written in place, block by block; the others whole.
+    const bool replaced_whole = fs::path(GetParam()).extension() != ".img";
+    const std::string before = replaced_whole ? contents(moved) : std::string();
+    const fs::path scenario = temporary.path() / "ship.json";
+    std::ofstream(scenario)
+        << R"({"description": "A ship reporting", "steps": [{"at": "0s", "ship": {"mmsi": 224106730,
+                                   "lat": 43.3, "lon": -8.4, "every": 2}}]})";
+
+    const ToolRun run = sim_stderr("--duration 20m --scenario " + scenario.string() +
+                                   " --state-dir " + dir.string());
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_NE(std::string::npos,
+              run.output.find("ktr09-sim: " + file.string() + ": No space left on device\n"))
+        << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find(" simulated in ")) << run.output;
+    if (replaced_whole) {
+        EXPECT_EQ(before, contents(moved));
+    }
+    EXPECT_FALSE(fs::exists(moved.string() + ".new"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, StateFileOnFullDisk,
+                         testing::Values("sd_card.img", "rtc_mcp7940.bin"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return fs::path(info.param).stem().string();
+                         });
+
+// The card of a new state directory is formatted before the station starts,
+// when no watchdog runs yet to end a format that halts.
+TEST(StateDirOnFullDisk, ANewCardThatCannotBeFormattedStopsTheRunAndLeavesNoImage) {
+    const TemporaryStateDir temporary;
+    const SmallFilesystem disk(temporary.path() / "disk", 64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.refusal();
+    }
+    const fs::path dir = temporary.path() / "disk" / "state";
+    const ToolRun run = sim_stderr("--duration 1m --state-dir " + dir.string());
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("ktr09-sim: " + (dir / "sd_card.img").string() +
+                                                 ": No space left on device\n"))
+        << run.output;
+    EXPECT_FALSE(fs::exists(dir / "sd_card.img"));
+    EXPECT_FALSE(fs::exists(dir / "sd_card.img.new"));
+}
 
 }  // namespace

@@ -74,6 +74,16 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // Sends `signal` and waits for the end: the exit code, -1 when the signal
+    // itself ended the process.
+    int stop(int signal) {
+        int status = 0;
+        ::kill(pid_, signal);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    pid_t pid() const { return pid_; }
     // Empty when the simulator did not name its port; then stderr_text() says why.
     const std::string& pty() const { return pty_; }
     std::string stderr_text() const {
