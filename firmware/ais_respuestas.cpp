@@ -31,6 +31,18 @@ bool traza() {
     return stais.cextraigo == 1 || stais.cextraigo == 2;
 }
 
+// True for a character that may stand inside a field of a sentence the
+// station sends: printable ASCII other than the field and sentence
+// delimiters and the characters NMEA reserves. The name goes back to the
+// transponder in the ACE configuration sentence, so it ends at the first
+// character that is not one (its comma, the checksum's '*', the line end).
+bool caracter_de_campo(uint8_t c) {
+    if (c < 0x20 || c >= 0x7F) {
+        return false;
+    }
+    return c != ',' && c != '*' && c != '!' && c != '$' && c != '\\' && c != '^' && c != '~';
+}
+
 void paso(uint8_t cdesde, uint8_t chasta) {
     if (stais.ccomando == cdesde) {
         stais.ccomando = chasta;
@@ -156,6 +168,16 @@ void traza_aar(uint8_t cmensaje, uint16_t ifrecuencia, uint8_t cindice, uint8_t 
     linea();
 }
 
+// An interval in whole seconds, truncated; a longer one than the 16-bit
+// field holds is kept at its largest value rather than wrapped to a short one.
+uint16_t intervalo_limitado(float fsegundos) {
+    constexpr uint16_t IINTERVALO_MAXIMO = 0xFFFF;
+    if (fsegundos >= static_cast<float>(IINTERVALO_MAXIMO)) {
+        return IINTERVALO_MAXIMO;
+    }
+    return static_cast<uint16_t>(fsegundos);
+}
+
 // Reporting configuration of message 6, 8 or 12.
 void aar_mensaje(const strafaga_ais& rafaga, uint8_t cmensaje) {
     int32_t lslots_1 = 0;
@@ -177,9 +199,9 @@ void aar_mensaje(const strafaga_ais& rafaga, uint8_t cmensaje) {
     uint16_t ifrecuencia = 0;
     if (cprotocolo == 0) {
         // A slot count at 37.5 slots a second, halved.
-        ifrecuencia = static_cast<uint16_t>(static_cast<float>(lintervalo) / 37.5f * 0.5f);
+        ifrecuencia = intervalo_limitado(static_cast<float>(lintervalo) / 37.5f * 0.5f);
     } else if (cprotocolo == 1) {
-        ifrecuencia = static_cast<uint16_t>(lintervalo / 2);
+        ifrecuencia = intervalo_limitado(static_cast<float>(lintervalo / 2));
     }
     if (cmensaje == 12 && cprotocolo <= 1) {
         SerialUSB.print(cprotocolo == 0 ? "RATDMA" : "FATDMA");
@@ -333,7 +355,9 @@ void procesamos_respuesta_ace(strafaga_ais* prafaga) {
     }
     uint16_t i = busqueda_campo(7, prafaga->cprocesada, 0, prafaga->clongitud);
     uint8_t n = 0;
-    for (; n < CLONGITUD_NOMBRE && i < prafaga->clongitud && prafaga->cprocesada[i] != ','; ++n) {
+    for (; n < CLONGITUD_NOMBRE && i < prafaga->clongitud &&
+           caracter_de_campo(prafaga->cprocesada[i]);
+         ++n) {
         stais.cnombre_ais[n] = prafaga->cprocesada[i++];
     }
     for (; n < CLONGITUD_NOMBRE; ++n) {

@@ -20,21 +20,49 @@ constexpr uint8_t CMAXIMO_DECIMALES = 9;
 
 constexpr uint16_t CBYTES_FRAME_TX = sizeof(stais.cframe_tx);
 
-// Start and end of a field as the extractors take them: start 0 for field 0,
-// end one past the field's delimiter. 0 when the field is empty or missing.
+// Field walk of busqueda_campo; *pcterminada is 1 when a '*' or CR ended
+// the sentence before the field was reached (the index is then that byte).
+uint16_t recorrido_campo(uint8_t ccampo_buscado, const uint8_t* pctrama, uint16_t iposicion_inicial,
+                         uint16_t iposicion_final, uint8_t* pcterminada) {
+    uint8_t ccomas = 0;
+    uint16_t i = iposicion_inicial;
+    *pcterminada = 0;
+    while (ccomas != ccampo_buscado && i < iposicion_final) {
+        const uint8_t c = pctrama[i];
+        if (c == '*' || c == '\r') {
+            // The checksum digits and whatever follows the line are no field:
+            // the walk stays on the end so that a missing field reads as '*'.
+            *pcterminada = 1;
+            return i;
+        }
+        if (c == ',') {
+            ++ccomas;
+        }
+        ++i;
+    }
+    return i;
+}
+
+// Start and count of a field as the extractors take them: start 0 for field
+// 0, the field running up to its ',', '*' or CR (or, without any, to the byte
+// before iposicion_final). 0 when the field is empty or missing.
 uint8_t limites_campo(uint8_t ccampo, const uint8_t* pctrama, uint16_t iposicion_inicial,
                       uint16_t iposicion_final, uint16_t* pinicio, uint8_t* pccantidad) {
     const uint16_t iinicio =
         (ccampo == 0) ? 0 : busqueda_campo(ccampo, pctrama, iposicion_inicial, iposicion_final);
-    const uint16_t ifin = busqueda_campo(static_cast<uint8_t>(ccampo + 1), pctrama,
-                                         iposicion_inicial, iposicion_final);
-    // A missing field ends where it starts (both walks stopped at the same
-    // place), which counts as empty like a field between two commas.
-    if (static_cast<uint32_t>(ifin) <= static_cast<uint32_t>(iinicio) + 1) {
+    uint8_t cterminada = 0;
+    const uint16_t isiguiente = recorrido_campo(static_cast<uint8_t>(ccampo + 1), pctrama,
+                                                iposicion_inicial, iposicion_final, &cterminada);
+    // The delimiter: the '*' or CR the walk stopped on, else the byte before
+    // where it stopped (the comma of the next field, or the range's last).
+    const uint16_t idelimitador = cterminada ? isiguiente : static_cast<uint16_t>(isiguiente - 1);
+    // A missing field starts on the sentence's end, which counts as empty like
+    // a field between two commas.
+    if (isiguiente == 0 || idelimitador <= iinicio) {
         return 0;
     }
     *pinicio = iinicio;
-    *pccantidad = static_cast<uint8_t>(ifin - 1 - iinicio);
+    *pccantidad = static_cast<uint8_t>(idelimitador - iinicio);
     return 1;
 }
 
@@ -141,18 +169,9 @@ uint16_t ibusqueda_dato_en_buffer_rx(const uint8_t* pctrama, uint8_t cdato,
 
 uint16_t busqueda_campo(uint8_t ccampo_buscado, const uint8_t* pctrama, uint16_t iposicion_inicial,
                         uint16_t iposicion_final) {
-    uint8_t ccomas = 0;
-    uint16_t i = iposicion_inicial;
-    while (ccomas != ccampo_buscado && i < iposicion_final) {
-        const uint8_t c = pctrama[i];
-        if (c == ',') {
-            ++ccomas;
-        } else if (c == '*' || c == '\r') {
-            ccomas = ccampo_buscado;
-        }
-        ++i;
-    }
-    return i;
+    uint8_t cterminada = 0;
+    return recorrido_campo(ccampo_buscado, pctrama, iposicion_inicial, iposicion_final,
+                           &cterminada);
 }
 
 void extraccion_posiciones_campo_nmea(uint8_t ccampo, const uint8_t* pctrama,
@@ -163,8 +182,12 @@ void extraccion_posiciones_campo_nmea(uint8_t ccampo, const uint8_t* pctrama,
         (ccampo == 0) ? 0 : busqueda_campo(ccampo, pctrama, iposicion_inicial, iposicion_final);
     uint16_t ifin = iposicion_final;
     // A field starting at or past the end has nothing to search; not reading
-    // there keeps the search inside the range handed in.
-    if (iinicio < iposicion_final) {
+    // there keeps the search inside the range handed in. A missing field
+    // starts on the sentence's '*' or CR and ends there: no later text (a
+    // checksum, a next sentence) is taken for it.
+    if (iinicio < iposicion_final && (pctrama[iinicio] == '*' || pctrama[iinicio] == '\r')) {
+        ifin = iinicio;
+    } else if (iinicio < iposicion_final) {
         ifin = ibusqueda_dato_en_buffer_rx(pctrama, ',', 1, iinicio, iposicion_final);
         if (ifin == iposicion_final) {
             ifin = ibusqueda_dato_en_buffer_rx(pctrama, '*', 1, iinicio, iposicion_final);

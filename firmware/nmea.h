@@ -39,13 +39,16 @@ uint16_t ibusqueda_dato_en_buffer_rx(const uint8_t* pctrama, uint8_t cdato,
                                      uint16_t iposicion_final);
 
 // Index of the first character of field ccampo_buscado: just after its comma,
-// or just after the '*' or CR that ended the sentence first, or
+// or the '*' or CR that ended the sentence first (so a field the sentence
+// does not have reads as '*', never as the checksum digits), or
 // iposicion_final. Field 0 gives iposicion_inicial.
 uint16_t busqueda_campo(uint8_t ccampo_buscado, const uint8_t* pctrama, uint16_t iposicion_inicial,
                         uint16_t iposicion_final);
 
 // First index of field ccampo (0 for field 0) and the index of its ending ','
-// or, when no comma follows, of the first '*' (else iposicion_final).
+// or, when no comma follows, of the first '*' (else iposicion_final). A
+// missing field is empty: both indexes are the '*' or CR that ended the
+// sentence.
 void extraccion_posiciones_campo_nmea(uint8_t ccampo, const uint8_t* pctrama,
                                       uint16_t iposicion_inicial, uint16_t iposicion_final,
                                       uint16_t* piposicion_inicial_campo,

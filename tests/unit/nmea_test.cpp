@@ -206,8 +206,9 @@ TEST_F(NmeaTest, BusquedaCampoGivesTheFirstCharacterOfAField) {
         {"field 1", 1, 0, end, 7},
         {"field 2", 2, 0, end, 11},
         {"field 3", 3, 0, end, 13},
-        {"past the last: just after the star", 4, 0, end, 15},
-        {"far past the last", 9, 0, end, 15},
+        // A field the sentence lacks reads as the '*', not as checksum digits.
+        {"past the last: on the star", 4, 0, end, 14},
+        {"far past the last", 9, 0, end, 14},
         {"bounded by the end", 2, 0, 9, 9},
         {"counted from the start", 1, 8, end, 11},
     };
@@ -216,7 +217,7 @@ TEST_F(NmeaTest, BusquedaCampoGivesTheFirstCharacterOfAField) {
         EXPECT_EQ(c.expected, busqueda_campo(c.field, buffer.data(), c.start, c.end));
     }
     const auto with_cr = bytes("$A,1\r\n,2,3");
-    EXPECT_EQ(5, busqueda_campo(2, with_cr.data(), 0, static_cast<uint16_t>(with_cr.size())))
+    EXPECT_EQ(4, busqueda_campo(2, with_cr.data(), 0, static_cast<uint16_t>(with_cr.size())))
         << "a carriage return ends the sentence";
 }
 
@@ -237,7 +238,8 @@ TEST_F(NmeaTest, ExtraccionPosicionesCampoNmeaBoundsAField) {
         {"field 0 starts at 0 whatever the start", "xx$T,abc*00", 0, 2, 0, 4},
         {"empty field", "$T,,x*00", 1, 0, 3, 3},
         {"no comma nor star", "$T,abc", 1, 0, 3, 6},
-        {"missing field", "$T,abc*00", 4, 0, 7, 9},
+        {"missing field is empty at the star", "$T,abc*0A", 4, 0, 6, 6},
+        {"missing field is empty at the line end", "$T,abc\r\n,x", 2, 0, 6, 6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
