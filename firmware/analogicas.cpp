@@ -91,11 +91,22 @@ float f32_le_eeprom(uint16_t idireccion) {
     return fvalor;
 }
 
-// A factor that is not a finite positive number (a blank EEPROM reads as
-// NaN) is no calibration: the board's ideal factor stands in for it until
-// one is stored, so readings and alarms keep working.
+// A battery factor that is not a finite positive number (a blank EEPROM
+// reads as NaN) is no calibration: the board's ideal factor stands in for it
+// until one is stored, so readings and alarms keep working.
 float factor_calibrado(float ffactor, float fideal) {
     return ffactor > 0.0f && ffactor <= FFACTOR_MAXIMO ? ffactor : fideal;
+}
+
+// An analog input's factor may be negative (a sensor whose reading falls as
+// its voltage rises); only a factor that cannot scale anything (NaN,
+// infinite or zero) is no calibration.
+float factor_analogico_calibrado(float ffactor, float fideal) {
+    uint32_t lbits = 0;
+    memcpy(&lbits, &ffactor, sizeof(lbits));
+    constexpr uint32_t LEXPONENTE = 0x7F800000;  // all ones: infinite or NaN
+    const bool bfinito = (lbits & LEXPONENTE) != LEXPONENTE;
+    return bfinito && ffactor != 0.0f ? ffactor : fideal;
 }
 
 // Likewise a zero count beyond the converter's range.
@@ -182,13 +193,13 @@ void lectura_variables_analogicas_ktr09(uint8_t ctipo) {
     if (ctipo == ANALOGICA_1 || ctipo == CALIBRACION_TODAS) {
         config.ivalor_0_analogica[0] = cero_calibrado(static_cast<uint16_t>(
             readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_1, 2)));
-        config.fconversor_analogica[0] = factor_calibrado(
+        config.fconversor_analogica[0] = factor_analogico_calibrado(
             f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_1), FCONVERSOR_ANALOGICA_IDEAL);
     }
     if (ctipo == ANALOGICA_2 || ctipo == CALIBRACION_TODAS) {
         config.ivalor_0_analogica[1] = cero_calibrado(static_cast<uint16_t>(
             readEEPROM_variable(DIRECCION_EEPROM, EEPROM_VALOR_0_ANALOGICA_2, 2)));
-        config.fconversor_analogica[1] = factor_calibrado(
+        config.fconversor_analogica[1] = factor_analogico_calibrado(
             f32_le_eeprom(EEPROM_CONVERSOR_ANALOGICA_2), FCONVERSOR_ANALOGICA_IDEAL);
     }
 }

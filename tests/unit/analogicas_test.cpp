@@ -318,7 +318,9 @@ TEST_F(CalibrationTest, ReloadsTheBlocksAsked) {
 
 // A board fresh from the factory: every calibration byte 0xFF (NaN factors,
 // zero counts above the converter's range), and factors that are no factor.
-TEST_F(CalibrationTest, AnythingButAFinitePositiveFactorIsUncalibrated) {
+// An input's factor may be negative (a reading that falls as the voltage
+// rises); the battery's may not.
+TEST_F(CalibrationTest, FactorsThatScaleNothingAreUncalibrated) {
     const struct {
         const char* description;
         float stored;
@@ -328,7 +330,11 @@ TEST_F(CalibrationTest, AnythingButAFinitePositiveFactorIsUncalibrated) {
         {"blank (NaN)", std::numeric_limits<float>::quiet_NaN(), 0.0106f, 3.3f / 4096},
         {"infinite", std::numeric_limits<float>::infinity(), 0.0106f, 3.3f / 4096},
         {"zero", 0.0f, 0.0106f, 3.3f / 4096},
-        {"negative", -0.5f, 0.0106f, 3.3f / 4096},
+        {"minus infinity", -std::numeric_limits<float>::infinity(), 0.0106f, 3.3f / 4096},
+        {"minus zero", -0.0f, 0.0106f, 3.3f / 4096},
+        {"negative", -0.5f, 0.0106f, -0.5f},
+        {"largest finite", std::numeric_limits<float>::max(), 0.0106f,
+         std::numeric_limits<float>::max()},
         {"calibrated", 0.0125f, 0.0125f, 0.0125f},
     };
     for (const auto& c : cases) {
