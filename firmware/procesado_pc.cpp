@@ -17,6 +17,9 @@ constexpr uint8_t kBytesMaximosRespuesta = sizeof(vSalida) - kLongitudMinimaTram
 constexpr uint8_t kComandoLectura = 0;
 constexpr uint8_t kComandoEscritura = 1;
 constexpr uint8_t kComandoConfirmacion = 2;
+// The 24xx64 holds 8 KB; on the chip a write past its end wraps round onto
+// address 0, the start of configuration block 1.
+constexpr uint32_t kBytesEeprom = 0x2000;
 
 uint16_t direccion_trama(const unsigned char* bufferIn) {
     // Three address bytes, most significant first; the EEPROM takes 16 bits.
@@ -214,9 +217,10 @@ void procesar_trama(const unsigned char* bufferIn, uint8_t Tipo_Uart) {
             break;
         case kComandoEscritura:
             // Only the bytes the frame carries are written: a count that does
-            // not match the frame's length, or above 128, writes nothing.
+            // not match the frame's length, above 128, or running past the
+            // EEPROM's end writes nothing.
             if (lenTrama < kLongitudMinimaTrama || nDatos != lenTrama - kLongitudMinimaTrama ||
-                nDatos > kBytesMaximosDatos) {
+                nDatos > kBytesMaximosDatos || PosIni + nDatos > kBytesEeprom) {
                 return;
             }
             copyArray(vArray, bufferIn, 11, nDatos);

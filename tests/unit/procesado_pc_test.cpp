@@ -94,6 +94,29 @@ TEST_F(PcLinkTest, WritesOnlyWhatTheFrameCarries) {
     EXPECT_EQ(0xFF, eeprom.contents()[0x1100]);
 }
 
+// On the chip a write past 0x1FFF wraps round onto configuration block 1.
+TEST_F(PcLinkTest, WritesEndAtTheEepromsLastByte) {
+    const struct {
+        uint32_t address;
+        size_t count;
+        bool done;
+    } cases[] = {
+        {0x1FF0, 16, true}, {0x1FFF, 1, true},  {0x1FF1, 16, false},
+        {0x1FFF, 2, false}, {0x2000, 1, false}, {0x10000, 1, false},
+    };
+    for (const auto& c : cases) {
+        eeprom.load(image);
+        const auto reply = reply_in(
+            request(codec::pc_write_request(c.address, std::vector<uint8_t>(c.count, 0x5A), 1)));
+        EXPECT_EQ(c.done, reply.has_value()) << std::hex << c.address << " +" << c.count;
+        size_t changed = 0;
+        for (size_t at = 0; at < image.size(); ++at) {
+            changed += eeprom.contents()[at] != image[at] ? 1 : 0;
+        }
+        EXPECT_EQ(c.done ? c.count : 0, changed) << std::hex << c.address << " +" << c.count;
+    }
+}
+
 TEST_F(PcLinkTest, TheLastBlockReloadsTheConfiguration) {
     configuracion_sensor[0].csensor = 0;
     request(codec::pc_write_request(0, {3}, 0));
