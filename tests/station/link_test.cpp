@@ -197,23 +197,25 @@ TEST(LinkCommandLine, RunsThatCannotBeAreRefused) {
     TemporaryStateDir dir;
     const std::string sim = KTR09_SIM_BINARY;
     const std::string socket = (dir.path() / "none.sock").string();
+    // The codes of docs/exit-codes.md: 64 a usage error, 1 a run fault.
     const struct {
         std::string command;
         std::string says;
+        int code;
     } rows[] = {
-        {sim + " --link " + socket + " --duration 1m", "excludes"},
-        {sim + " --link-index 1", "requires --link"},
-        {sim + " --state-dir " + dir.path().string() + " --link " + socket, "cannot connect"},
+        {sim + " --link " + socket + " --duration 1m", "excludes", 64},
+        {sim + " --link-index 1", "requires --link", 64},
+        {sim + " --state-dir " + dir.path().string() + " --link " + socket, "cannot connect", 1},
         {std::string(KTR09_LINK_BINARY) + " --duration 1m --quantum 2s --state-root " +
              dir.path().string(),
-         "--quantum"},
+         "--quantum", 64},
         {std::string(KTR09_LINK_BINARY) + " --duration 1m --sim /bin/false --state-root " +
              dir.path().string(),
-         "ended before joining"},
+         "ended before joining", 1},
     };
     for (const auto& row : rows) {
         const ToolRun run = run_tool(row.command);
-        EXPECT_NE(0, run.status) << row.command;
+        EXPECT_EQ(row.code, run.status) << row.command;
         EXPECT_NE(std::string::npos, run.output.find(row.says)) << row.command << "\n"
                                                                 << run.output;
     }
