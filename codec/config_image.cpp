@@ -1,5 +1,8 @@
 #include "codec/config_image.h"
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace codec {
@@ -222,6 +225,143 @@ StationConfig decode_image(const std::vector<uint8_t>& source) {
     }
     board.fconversor_bateria = r.f32_le(kBatteryFactor);
     return config;
+}
+
+namespace {
+
+// The first value outside [low, high], reported with its field's path.
+class RangeCheck {
+  public:
+    void field(const std::string& path, int64_t value, int64_t low, int64_t high,
+               const char* meaning) {
+        if (error.empty() && (value < low || value > high)) {
+            error = path + ": must be " + std::to_string(low) + ".." + std::to_string(high) + " (" +
+                    meaning + "), not " + std::to_string(value);
+        }
+    }
+    template <typename T, size_t N>
+    void each(const std::string& path, const std::array<T, N>& values, int64_t low, int64_t high,
+              const char* meaning) {
+        for (size_t k = 0; k < N; ++k) {
+            field(path + "[" + std::to_string(k) + "]", values[k], low, high, meaning);
+        }
+    }
+    // A value kept in hundredths, shown as the decimal the file holds.
+    void hundredths(const std::string& path, int64_t stored, int64_t low, int64_t high,
+                    const char* meaning) {
+        if (error.empty() && (stored < low || stored > high)) {
+            error = path + ": must be " + decimal(low) + ".." + decimal(high) + " (" + meaning +
+                    "), not " + decimal(stored);
+        }
+    }
+    void rule(bool holds, const std::string& path, const std::string& what) {
+        if (error.empty() && !holds) {
+            error = path + ": " + what;
+        }
+    }
+    static std::string decimal(int64_t hundredths) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%s%lld.%02lld", hundredths < 0 ? "-" : "",
+                      static_cast<long long>(std::llabs(hundredths) / 100),
+                      static_cast<long long>(std::llabs(hundredths) % 100));
+        return text;
+    }
+    std::string error;
+};
+
+constexpr int64_t kLineTypes = 4;                    // 1 RS232, 2 RS422, 3 and 4 RS485; 0 is off
+constexpr int64_t kBaudCodes = 6;                    // 0 2400 .. 6 115200
+constexpr int64_t kOutputNumbers = 4;                // digital outputs 1..4, 0 none
+constexpr int64_t kLightInputs = 6;                  // inputs 1..4, analog alarms 5..6, 0 none
+constexpr int64_t kLatitudeBound = 90 * 60 * 10000;  // ten-thousandths of a minute
+constexpr int64_t kLongitudeBound = 180 * 60 * 10000;
+constexpr int64_t kCountMax = 4095;     // the converter's 12 bits
+constexpr int64_t kStoredU16 = 0xFFFF;  // hundredths in a 16-bit field
+// The highest battery voltage the board can measure: a full-scale count
+// through its divider, in hundredths of a volt.
+const int64_t kBatteryMax = static_cast<int64_t>(kCountMax * kBatteryVoltsPerCount * 100.0);
+
+bool finite_nonzero(float value) {
+    return std::isfinite(value) && value != 0.0f;
+}
+
+}  // namespace
+
+std::string config_range_error(const StationConfig& config) {
+    RangeCheck check;
+    for (size_t i = 0; i < config.configuracion_sensor.size(); ++i) {
+        const SensorChannelConfig& c = config.configuracion_sensor[i];
+        const std::string path = "configuracion_sensor[" + std::to_string(i) + "].";
+        check.field(path + "csensor", c.csensor, 0, 3,
+                    "0 none, 1 base station, 2 TIDELINK, 3 weather station");
+        if (c.csensor == 0) {
+            continue;
+        }
+        check.field(path + "ctipo_comunicacion", c.ctipo_comunicacion, 1, kLineTypes,
+                    "1 RS232, 2 RS422, 3 or 4 RS485");
+        check.field(path + "cbaudios_comunicacion", c.cbaudios_comunicacion, 0, kBaudCodes,
+                    "0 2400, 1 4800, 2 9600, 3 19200, 4 38400, 5 57600, 6 115200 baud");
+        check.field(path + "csalida_reset", c.csalida_reset, 0, kOutputNumbers,
+                    "digital output 1..4 that power-cycles the device, 0 none");
+        if (c.csensor == 3) {
+            check.field(path + "csample_interval", c.csample_interval, 1, 255,
+                        "minutes between weather samples; 0 never samples");
+            check.field(path + "cdireccionamiento_viento", c.cdireccionamiento_viento, 0, 1,
+                        "1 true wind direction, 0 magnetic");
+            check.field(path + "ctimeout_datos_validos", c.ctimeout_datos_validos, 1, 255,
+                        "minutes a weather sample stays valid; 0 never broadcasts it");
+        }
+    }
+
+    const AisLinkConfig& ais = config.configuracion_ais;
+    check.field("configuracion_ais.ctipo_comunicacion", ais.ctipo_comunicacion, 1, kLineTypes,
+                "1 RS232, 2 RS422, 3 or 4 RS485");
+    check.field("configuracion_ais.cbaudios", ais.cbaudios, 0, kBaudCodes,
+                "0 2400, 1 4800, 2 9600, 3 19200, 4 38400, 5 57600, 6 115200 baud");
+    check.field("configuracion_ais.csalida_reset", ais.csalida_reset, 0, kOutputNumbers,
+                "digital output 1..4 that power-cycles the transponder, 0 none");
+    check.field("configuracion_ais.cenable_msg21", ais.cenable_msg21, 0, 1, "1 on, 0 off");
+    check.field("configuracion_ais.cinput_light_msg21", ais.cinput_light_msg21, 0, kLightInputs,
+                "inputs 1..4, analog alarms 5..6, 0 none");
+    check.field("configuracion_ais.cinput_error_light_msg21", ais.cinput_error_light_msg21, 0,
+                kLightInputs, "inputs 1..4, analog alarms 5..6, 0 none");
+    check.field("configuracion_ais.cenable_shipras", ais.cenable_shipras, 0, 1, "1 on, 0 off");
+    check.each("configuracion_ais.llatitud_shipras", ais.llatitud_shipras, -kLatitudeBound,
+               kLatitudeBound, "ten-thousandths of a minute, 90 degrees either side");
+    check.each("configuracion_ais.llongitud_shipras", ais.llongitud_shipras, -kLongitudeBound,
+               kLongitudeBound, "ten-thousandths of a minute, 180 degrees either side");
+
+    const BoardConfig& b = config.configuracion_ktr09;
+    const std::string board = "configuracion_ktr09.";
+    check.each(board + "cestado_en_reposo_salida_digital", b.cestado_en_reposo_salida_digital, 0, 1,
+               "rest level");
+    check.each(board + "cfuncionalidad_entradas_externas", b.cfuncionalidad_entradas_externas, 0, 2,
+               "0 unused, 1 latched event, 2 level");
+    check.each(board + "cestado_en_reposo_entrada_externa", b.cestado_en_reposo_entrada_externa, 0,
+               1, "rest level");
+    for (size_t k = 0; k < 2; ++k) {
+        const std::string on = board + "fumbral_alarma_on[" + std::to_string(k) + "]";
+        check.hundredths(on, b.fumbral_alarma_on[k], 0, kStoredU16, "alarm level");
+        check.hundredths(board + "fumbral_alarma_off[" + std::to_string(k) + "]",
+                         b.fumbral_alarma_off[k], b.fumbral_alarma_on[k], kStoredU16,
+                         "release level, not below the alarm level");
+    }
+    check.hundredths(board + "ftension_alarma_bateria_baja", b.ftension_alarma_bateria_baja, 0,
+                     kBatteryMax, "volts the board can measure");
+    check.hundredths(board + "ftension_alarma_bateria_off", b.ftension_alarma_bateria_off,
+                     b.ftension_alarma_bateria_baja, kBatteryMax,
+                     "volts, not below the alarm level and within what the board measures");
+    check.rule(std::isfinite(b.fconversor_bateria) && b.fconversor_bateria > 0.0f,
+               board + "fconversor_bateria", "must be a positive number (volts per count)");
+    check.each(board + "ivalor_0_analogica", b.ivalor_0_analogica, 0, kCountMax,
+               "zero count within the converter's 12 bits");
+    for (size_t k = 0; k < 2; ++k) {
+        check.rule(finite_nonzero(b.fconversor_analogica[k]),
+                   board + "fconversor_analogica[" + std::to_string(k) + "]",
+                   "must be a number other than 0 (units per count; negative for a reading "
+                   "that falls as the voltage rises)");
+    }
+    return check.error;
 }
 
 StationConfig default_station_config() {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace codec {
@@ -85,6 +86,13 @@ bool is_decoded_address(uint32_t address);
 std::vector<uint8_t> encode_image(const StationConfig& config);
 // Shorter images are taken as padded with blank bytes.
 StationConfig decode_image(const std::vector<uint8_t>& image);
+
+// The values the station can use, field by field: the first field outside
+// its range as "<path>: must be <range> (<meaning>)", or "" when every field
+// is usable. Channel settings are checked only for a channel with a device
+// (the station reads them only then), the weather-station settings only for
+// a weather station. All ranges live here.
+std::string config_range_error(const StationConfig& config);
 
 // The simulator's standard station: a weather station on sensor channel 1
 // (RS232, 4800 baud, 10-minute samples, 2 s start-up delay, powered through

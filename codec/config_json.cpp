@@ -68,7 +68,7 @@ std::string name_text(const std::array<uint8_t, 20>& bytes) {
 // Reads one member into a field, checking its kind and range.
 class FieldReader {
   public:
-    FieldReader(std::string* error) : error_(error) {}
+    FieldReader(std::string* error, bool every_field) : error_(error), every_field_(every_field) {}
     bool failed() const { return failed_; }
 
     // Each reader of a kind of value: true when `value` is of that kind and
@@ -223,6 +223,21 @@ class FieldReader {
         }
     }
 
+    // A field the document leaves out, reported only when nothing else is
+    // wrong: a misspelt key explains a missing one better.
+    void note_missing(const std::string& path) {
+        if (every_field_ && missing_.empty()) {
+            missing_ = path;
+        }
+    }
+    void finish() {
+        if (!missing_.empty()) {
+            fail_at(missing_,
+                    "missing (a whole configuration gives every field; write --merge changes "
+                    "only the fields a file gives)");
+        }
+    }
+
     void fail(const std::string& name, const std::string& what) {
         fail_at(path_of(name), "must be " + what);
     }
@@ -244,10 +259,16 @@ class FieldReader {
             return nullptr;
         }
         const auto found = object.find(name);
-        return found == object.end() ? nullptr : &*found;
+        if (found == object.end()) {
+            note_missing(path_of(name));
+            return nullptr;
+        }
+        return &*found;
     }
 
     std::string* error_;
+    bool every_field_;
+    std::string missing_;
     bool failed_ = false;
     std::string path_;
     std::set<std::string> known_;
@@ -447,8 +468,9 @@ void read_runs(const json& runs, FieldReader& read, std::vector<uint8_t>* image)
 
 }  // namespace
 
-bool config_from_json(const json& document, StationConfig* config, std::string* error) {
-    FieldReader read(error);
+bool config_from_json(const json& document, StationConfig* config, std::string* error,
+                      bool every_field) {
+    FieldReader read(error, every_field);
     read.begin_object(document, "");
     if (read.failed()) {
         return false;
@@ -458,6 +480,11 @@ bool config_from_json(const json& document, StationConfig* config, std::string* 
         read.known(key);
     }
     read.end_object(document);
+    for (const char* group : {"configuracion_sensor", "configuracion_ais", "configuracion_ktr09"}) {
+        if (!document.contains(group)) {
+            read.note_missing(group);
+        }
+    }
     if (document.contains("configuracion_sensor")) {
         const json& channels = document["configuracion_sensor"];
         if (!channels.is_array() || channels.size() != 2) {
@@ -478,6 +505,7 @@ bool config_from_json(const json& document, StationConfig* config, std::string* 
     if (document.contains("sin_decodificar")) {
         read_runs(document["sin_decodificar"], read, &config->image);
     }
+    read.finish();
     return !read.failed();
 }
 
@@ -526,6 +554,27 @@ bool json_text_to_image(const std::string& json_text, std::vector<uint8_t>* imag
     }
     StationConfig config;
     if (!config_from_json(document, &config, error)) {
+        return false;
+    }
+    *image = encode_image(config);
+    return true;
+}
+
+bool json_text_to_usable_image(const std::string& json_text, const std::vector<uint8_t>* base,
+                               std::vector<uint8_t>* image, std::string* error) {
+    json document;
+    try {
+        document = json::parse(json_text);
+    } catch (const json::parse_error& e) {
+        *error = std::string("not a JSON document: ") + e.what();
+        return false;
+    }
+    StationConfig config = base != nullptr ? decode_image(*base) : StationConfig{};
+    if (!config_from_json(document, &config, error, base == nullptr)) {
+        return false;
+    }
+    if (const std::string range = config_range_error(config); !range.empty()) {
+        *error = range;
         return false;
     }
     *image = encode_image(config);

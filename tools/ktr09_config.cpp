@@ -59,13 +59,17 @@ int fail_file(const std::string& message) {
     return fail(message, sim::kExitStateError);
 }
 
-bool file_to_image(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+// The image to store from a file: a whole configuration, or with `base` the
+// fields the file gives changed in that image. Only values the station can
+// use pass.
+bool file_to_image(const std::string& path, const std::vector<uint8_t>* base,
+                   std::vector<uint8_t>* image, std::string* error) {
     std::string text;
     if (!read_text(path, &text)) {
         *error = "cannot read " + path;
         return false;
     }
-    if (!codec::json_text_to_image(text, image, error)) {
+    if (!codec::json_text_to_usable_image(text, base, image, error)) {
         *error = path + ": " + *error;
         return false;
     }
@@ -125,7 +129,7 @@ int main(int argc, char** argv) {
     std::string json_path;
     std::string image_path;
     CLI::App* to_image = app.add_subcommand(
-        "to-image", "Build an image from a JSON configuration (missing fields are 0)");
+        "to-image", "Build an image from a JSON configuration that gives every field");
     to_image->add_option("config", json_path, "JSON configuration file")->required();
     to_image->add_option("image", image_path, "Image file to write (8192 bytes)")->required();
 
@@ -163,6 +167,10 @@ int main(int argc, char** argv) {
         "write", "Write a JSON configuration to the station, which applies it at once");
     add_link_options(write_command, &link_options);
     write_command->add_option("config", write_path, "JSON configuration file")->required();
+    bool merge = false;
+    write_command->add_flag("--merge", merge,
+                            "Read the station's configuration first and change only the fields "
+                            "the file gives");
 
     std::string verify_path;
     CLI::App* verify_command = app.add_subcommand(
@@ -179,7 +187,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (to_image->parsed()) {
         std::vector<uint8_t> image;
-        if (!file_to_image(json_path, &image, &error)) {
+        if (!file_to_image(json_path, nullptr, &image, &error)) {
             return fail_file(error);
         }
         if (!write_bytes(image_path, image)) {
@@ -199,12 +207,15 @@ int main(int argc, char** argv) {
         return write_text(default_path, text) ? 0 : fail_file("cannot write " + default_path);
     }
 
-    // The file is checked before the station is touched.
+    // The file is checked before the station is touched (a merge on the
+    // standard configuration, and again once the station's image is known).
     std::vector<uint8_t> file_image;
-    if (write_command->parsed() && !file_to_image(write_path, &file_image, &error)) {
+    const std::vector<uint8_t> standard = codec::encode_image(codec::default_station_config());
+    if (write_command->parsed() &&
+        !file_to_image(write_path, merge ? &standard : nullptr, &file_image, &error)) {
         return fail_file(error);
     }
-    if (verify_command->parsed() && !file_to_image(verify_path, &file_image, &error)) {
+    if (verify_command->parsed() && !file_to_image(verify_path, nullptr, &file_image, &error)) {
         return fail_file(error);
     }
     std::vector<tools::Range> ranges = kConfigurationBlocks;
@@ -239,6 +250,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (write_command->parsed()) {
+        if (merge) {
+            std::vector<uint8_t> station_image = codec::blank_image();
+            if (!tools::read_ranges(&link, ranges, &station_image, show_progress, &error)) {
+                return fail(error);
+            }
+            if (!file_to_image(write_path, &station_image, &file_image, &error)) {
+                return fail_file(error);
+            }
+        }
         if (!tools::write_ranges(&link, ranges, file_image, show_progress, &error)) {
             return fail(error);
         }

@@ -78,6 +78,14 @@ TEST(PcClient, WritesAConfigurationThatTheStationReadsBackAndApplies) {
     run_program(state.path(), kTool + " ping" + device);
     EXPECT_EQ("00AA: 46 41 52 4F\n",
               run_program(state.path(), kTool + " read --from 0xAA --count 4" + device).out);
+    // A merge changes the field the file gives and keeps the station's others.
+    std::ofstream(state.path() / "name.json") << R"({"configuracion_ktr09": {"cnombre": "BOYA"}})";
+    const ProgramRun merge = run_program(
+        state.path(), kTool + " write --merge " + (state.path() / "name.json").string() + device);
+    ASSERT_EQ(0, merge.status) << merge.err;
+    changed.configuracion_ktr09.cnombre = {'B', 'O', 'Y', 'A'};
+    EXPECT_EQ(codec::config_json_text(changed),
+              run_program(state.path(), kTool + " read" + device).out);
 }
 
 // A pseudo-terminal whose other end answers each request with what

@@ -150,6 +150,113 @@ TEST(ConfigImageTest, JsonValuesOutOfTheirFieldsAreRefused) {
     }
 }
 
+// Each row breaks one field of the standard station; the message names the
+// field and the range the station can use.
+TEST(ConfigImageTest, ValuesTheStationCannotUseAreNamedWithTheirRange) {
+    using Change = void (*)(StationConfig&);
+    const struct {
+        const char* description;
+        Change change;
+        const char* message;  // "" when the station can use the result
+    } cases[] = {
+        {"standard", [](StationConfig&) {}, ""},
+        {"no samples", [](StationConfig& c) { c.configuracion_sensor[0].csample_interval = 0; },
+         "configuracion_sensor[0].csample_interval: must be 1..255"},
+        {"unknown baud code",
+         [](StationConfig& c) { c.configuracion_sensor[0].cbaudios_comunicacion = 7; },
+         "configuracion_sensor[0].cbaudios_comunicacion: must be 0..6"},
+        {"line off", [](StationConfig& c) { c.configuracion_sensor[0].ctipo_comunicacion = 0; },
+         "configuracion_sensor[0].ctipo_comunicacion: must be 1..4"},
+        {"unknown line code", [](StationConfig& c) { c.configuracion_ais.ctipo_comunicacion = 5; },
+         "configuracion_ais.ctipo_comunicacion: must be 1..4"},
+        {"transponder baud", [](StationConfig& c) { c.configuracion_ais.cbaudios = 200; },
+         "configuracion_ais.cbaudios: must be 0..6"},
+        {"no such device", [](StationConfig& c) { c.configuracion_sensor[1].csensor = 4; },
+         "configuracion_sensor[1].csensor: must be 0..3"},
+        {"an unused channel's settings are not read",
+         [](StationConfig& c) {
+             c.configuracion_sensor[1].cbaudios_comunicacion = 9;
+             c.configuracion_sensor[1].csample_interval = 0;
+         },
+         ""},
+        {"a base station has no sample interval",
+         [](StationConfig& c) { c.configuracion_sensor[1] = {1, 1, 2, 0, 0, 0, 0, 0}; }, ""},
+        {"weather never valid",
+         [](StationConfig& c) { c.configuracion_sensor[0].ctimeout_datos_validos = 0; },
+         "configuracion_sensor[0].ctimeout_datos_validos: must be 1..255"},
+        {"reset output 5", [](StationConfig& c) { c.configuracion_ais.csalida_reset = 5; },
+         "configuracion_ais.csalida_reset: must be 0..4"},
+        {"light input 7", [](StationConfig& c) { c.configuracion_ais.cinput_light_msg21 = 7; },
+         "configuracion_ais.cinput_light_msg21: must be 0..6"},
+        {"latitude beyond the pole",
+         [](StationConfig& c) { c.configuracion_ais.llatitud_shipras[1] = 54000001; },
+         "configuracion_ais.llatitud_shipras[1]: must be -54000000..54000000"},
+        {"input function 3",
+         [](StationConfig& c) { c.configuracion_ktr09.cfuncionalidad_entradas_externas[3] = 3; },
+         "configuracion_ktr09.cfuncionalidad_entradas_externas[3]: must be 0..2"},
+        {"release below the alarm",
+         [](StationConfig& c) { c.configuracion_ktr09.fumbral_alarma_off[1] = 49; },
+         "configuracion_ktr09.fumbral_alarma_off[1]: must be 0.50..655.35"},
+        // 4095 counts through 100k over 8.2k on 3.3 V: 43.54 V, 43.53 in hundredths down.
+        {"battery alarm above what the board measures",
+         [](StationConfig& c) {
+             c.configuracion_ktr09.ftension_alarma_bateria_baja = 4354;
+             c.configuracion_ktr09.ftension_alarma_bateria_off = 4360;
+         },
+         "configuracion_ktr09.ftension_alarma_bateria_baja: must be 0.00..43.53"},
+        {"battery release below the alarm",
+         [](StationConfig& c) { c.configuracion_ktr09.ftension_alarma_bateria_off = 1100; },
+         "configuracion_ktr09.ftension_alarma_bateria_off: must be 11.50..43.53"},
+        {"zero count beyond 12 bits",
+         [](StationConfig& c) { c.configuracion_ktr09.ivalor_0_analogica[0] = 4096; },
+         "configuracion_ktr09.ivalor_0_analogica[0]: must be 0..4095"},
+        {"a negative input factor",
+         [](StationConfig& c) { c.configuracion_ktr09.fconversor_analogica[1] = -0.5f; }, ""},
+        {"a zero input factor",
+         [](StationConfig& c) { c.configuracion_ktr09.fconversor_analogica[1] = 0.0f; },
+         "configuracion_ktr09.fconversor_analogica[1]: must be a number other than 0"},
+        {"a negative battery factor",
+         [](StationConfig& c) { c.configuracion_ktr09.fconversor_bateria = -0.01f; },
+         "configuracion_ktr09.fconversor_bateria: must be a positive number"},
+    };
+    for (const auto& c : cases) {
+        StationConfig config = codec::default_station_config();
+        c.change(config);
+        const std::string error = codec::config_range_error(config);
+        if (std::string(c.message).empty()) {
+            EXPECT_EQ("", error) << c.description;
+        } else {
+            EXPECT_EQ(0u, error.find(c.message)) << c.description << ": " << error;
+        }
+    }
+}
+
+TEST(ConfigImageTest, AStoredImageNeedsEveryFieldOrAnImageToChange) {
+    nlohmann::json whole =
+        nlohmann::json::parse(codec::config_json_text(codec::default_station_config()));
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(codec::json_text_to_usable_image(whole.dump(), nullptr, &image, &error)) << error;
+    whole["configuracion_ais"].erase("cbaudios");
+    EXPECT_FALSE(codec::json_text_to_usable_image(whole.dump(), nullptr, &image, &error));
+    EXPECT_EQ(0u, error.find("configuracion_ais.cbaudios: missing")) << error;
+    EXPECT_FALSE(
+        codec::json_text_to_usable_image(R"({"configuracion_ais": {}})", nullptr, &image, &error));
+    EXPECT_EQ(0u, error.find("configuracion_sensor: missing")) << error;
+
+    // Changing one field of an image keeps every other byte.
+    const std::vector<uint8_t> base = codec::encode_image(codec::default_station_config());
+    ASSERT_TRUE(codec::json_text_to_usable_image(
+        R"({"configuracion_sensor": [{"csample_interval": 5}, {}]})", &base, &image, &error))
+        << error;
+    std::vector<uint8_t> expected = base;
+    expected[92] = 5;
+    EXPECT_EQ(expected, image);
+    EXPECT_FALSE(codec::json_text_to_usable_image(
+        R"({"configuracion_sensor": [{"csample_interval": 0}, {}]})", &base, &image, &error));
+    EXPECT_EQ(0u, error.find("configuracion_sensor[0].csample_interval")) << error;
+}
+
 TEST(ConfigImageTest, StandardStation) {
     const StationConfig config = codec::default_station_config();
     const codec::SensorChannelConfig& weather = config.configuracion_sensor[0];
@@ -223,6 +330,43 @@ TEST_F(ConfigToolTest, MisspeltKeyIsNamedAndNoImageIsWritten) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(std::string::npos, text.find("configuracion_sensor[1].cbaudios")) << text;
     EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+TEST_F(ConfigToolTest, FilesTheStationCannotUseAreRefusedBeforeAnythingIsWritten) {
+    const auto image = dir / "image.bin";
+    const auto message = dir / "stderr.txt";
+    nlohmann::json zero_interval =
+        nlohmann::json::parse(codec::config_json_text(codec::default_station_config()));
+    zero_interval["configuracion_sensor"][0]["csample_interval"] = 0;
+    const struct {
+        const char* command;
+        std::string file;
+        const char* named;
+    } cases[] = {
+        {"to-image", zero_interval.dump(),
+         "configuracion_sensor[0].csample_interval: must be 1..255"},
+        {"to-image", R"({"configuracion_sensor": [{"csensor": 3}, {}]})",
+         "configuracion_ais: missing"},
+        // The file is judged before the device is opened.
+        {"write", R"({"configuracion_ktr09": {"cnombre": "X"}})", "configuracion_sensor: missing"},
+        {"write --merge", R"({"configuracion_ais": {"cbaudios": 7}})",
+         "configuracion_ais.cbaudios: must be 0..6"},
+    };
+    for (const auto& c : cases) {
+        const auto json = dir / "file.json";
+        std::ofstream(json) << c.file;
+        const std::string tail = std::string(c.command) == "to-image"
+                                     ? " " + image.string()
+                                     : " -d " + (dir / "no-such-device").string();
+        const std::string command = tool().string() + " " + c.command + " " + json.string() + tail +
+                                    " 2>" + message.string();
+        EXPECT_NE(0, std::system(command.c_str())) << c.command;
+        std::ifstream in(message);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        EXPECT_NE(std::string::npos, text.find(c.named)) << c.command << ": " << text;
+        EXPECT_FALSE(std::filesystem::exists(image));
+    }
 }
 
 TEST_F(ConfigToolTest, BadInputsFail) {
