@@ -264,7 +264,6 @@ void initSizes() {
                                      : 128;
     texto("Blocks/Cluster: ");
     SerialUSB.print(static_cast<unsigned int>(sectorsPerCluster));
-    linea();
     sectorsPerTrack = c <= 256 ? 32 : 63;
     numberOfHeads = c <= 16     ? 2
                     : c <= 32   ? 4
@@ -299,10 +298,8 @@ void eraseCard() {
     if (!card.readBlock(0, cache)) {
         error("readBlock");
     }
-    linea();
     texto("All data set to ");
     SerialUSB.print(static_cast<unsigned int>(cache[0]), HEX);
-    linea();
     texto("Erase done\n");
 }
 

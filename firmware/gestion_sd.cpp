@@ -143,7 +143,6 @@ void inicializacion_sd() {
     }
     texto("OCR: ");
     SerialUSB.print(static_cast<uint32_t>(locr), HEX);
-    linea();
     if (partDmp() == 0) {
         return;
     }

@@ -118,9 +118,9 @@ uint8_t partDmp() {
     for (uint8_t k = 0; k < 4; ++k) {
         const uint8_t* pentrada = &cbloque[0x1BE + 16 * k];
         SerialUSB.print(static_cast<unsigned int>(k + 1));
-        texto(",0X");
+        texto(",");
         SerialUSB.print(static_cast<unsigned int>(pentrada[0]), HEX);
-        texto(",0X");
+        texto(",");
         SerialUSB.print(static_cast<unsigned int>(pentrada[4]), HEX);
         texto(",");
         SerialUSB.print(static_cast<uint32_t>(le32(&pentrada[8])));

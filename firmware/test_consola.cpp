@@ -106,7 +106,6 @@ void evento_entrada() {
         linea();
         SerialUSB.print(ccodigo % 2 == 1 ? "Activada entrada " : "Desativada entrada ");
         SerialUSB.print(static_cast<unsigned int>((ccodigo + 1) / 2));
-        linea();
     }
     ktr09.creintentos_lectura_fecha = 0;
 }

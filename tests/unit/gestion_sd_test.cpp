@@ -2,7 +2,9 @@
 // standard- and a high-capacity card, read back from the card's blocks.
 #include <Wire.h>
 
+#include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,12 @@ TEST_F(CardLogTest, FormatterLayouts) {
         formateo_sd();
         const std::string out = usb();
         EXPECT_NE(std::string::npos, out.find("Format done")) << c.description << out;
+        // The formatter's texts run on where no line end is written.
+        const std::string fat = c.fs_at == 54 ? "FAT16\n" : "FAT32\n";
+        EXPECT_NE(std::string::npos, out.find("\nFormatting\nBlocks/Cluster: 64" + fat)) << out;
+        EXPECT_TRUE(std::regex_search(
+            out, std::regex("Erasing\n\\.+All data set to [0-9A-F]+Erase done\n")))
+            << out;
         const std::vector<uint8_t> mbr = block_of(card, 0);
         EXPECT_EQ(0x55, mbr[510]);
         EXPECT_EQ(0xAA, mbr[511]);
@@ -101,6 +109,26 @@ TEST_F(CardLogTest, FormatterLayouts) {
         EXPECT_EQ(c.fs, std::string(reinterpret_cast<const char*>(&boot[c.fs_at]), 8));
         host::attach_sd_card(nullptr);
     }
+}
+
+// The card report of a freshly formatted card: the OCR, then the partition
+// table with the boot flag and type in plain hexadecimal, as the MBR holds them.
+TEST_F(CardLogTest, CardReportShowsThePartitionTable) {
+    sim::SdCardModel card(sim::SdCardModel::Profile::sd2, 64);
+    host::attach_sd_card(&card);
+    formateo_sd();
+    const std::vector<uint8_t> mbr = block_of(card, 0);
+    usb();
+    inicializacion_sd();
+    const std::string out = usb();
+    char first[64];
+    std::snprintf(first, sizeof first, "1,%X,%X,%u,%u\r\n", mbr[0x1BE], mbr[0x1BE + 4],
+                  le(mbr, 0x1BE + 8, 4), le(mbr, 0x1BE + 12, 4));
+    EXPECT_TRUE(std::regex_search(out, std::regex(std::string("OCR: [0-9A-F]+\nSD Partition Table\n"
+                                                              "part,boot,type,start,length\n") +
+                                                  first + "2,0,0,0,0\r\n")))
+        << out;
+    host::attach_sd_card(nullptr);
 }
 
 }  // namespace
