@@ -198,21 +198,32 @@ INSTANTIATE_TEST_SUITE_P(Files, StateFileOnFullDisk,
                          });
 
 // The card of a new state directory is formatted before the station starts,
-// when no watchdog runs yet to end a format that halts.
-TEST(StateDirOnFullDisk, ANewCardThatCannotBeFormattedStopsTheRunAndLeavesNoImage) {
+// when no watchdog runs yet to end a format that halts: the run stops with
+// the reason, and no half-formatted image is left for the next run to take.
+void expect_format_refused(const fs::path& dir, const std::string& why) {
+    const ToolRun run = sim_stderr("--duration 1m --state-dir " + dir.string());
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_NE(std::string::npos,
+              run.output.find("ktr09-sim: " + (dir / "sd_card.img").string() + ": " + why))
+        << run.output;
+    EXPECT_FALSE(fs::exists(dir / "sd_card.img"));
+    EXPECT_FALSE(fs::exists(dir / "sd_card.img.new"));
+}
+
+TEST(NewCardFormat, OnAFullDiskStopsTheRunAndLeavesNoImage) {
     const TemporaryStateDir temporary;
     const SmallFilesystem disk(temporary.path() / "disk", 64);
     if (!disk.mounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.refusal();
     }
-    const fs::path dir = temporary.path() / "disk" / "state";
-    const ToolRun run = sim_stderr("--duration 1m --state-dir " + dir.string());
-    EXPECT_EQ(2, run.status) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("ktr09-sim: " + (dir / "sd_card.img").string() +
-                                                 ": No space left on device\n"))
-        << run.output;
-    EXPECT_FALSE(fs::exists(dir / "sd_card.img"));
-    EXPECT_FALSE(fs::exists(dir / "sd_card.img.new"));
+    expect_format_refused(temporary.path() / "disk" / "state", "No space left on device\n");
+}
+
+// The formatter cannot lay out FAT32 on a high-capacity card this small.
+TEST(NewCardFormat, ThatHaltsStopsTheRunAndLeavesNoImage) {
+    const TemporaryStateDir temporary;
+    write(temporary.path() / "sd_card.txt", "capacity_mb 7\nprofile sdhc\n");
+    expect_format_refused(temporary.path(), "the new card's format failed (SD error: ");
 }
 
 }  // namespace
