@@ -146,3 +146,7 @@ void procesamos_vdo(strafaga_ais* prafaga);
 // What it received: message 6 for the data link (reassembled from its
 // sentences) and the position reports of ships (the watched rectangle).
 void procesamos_vdm(strafaga_ais* prafaga);
+// The next ship waiting for its message 12 warning, once none is pending.
+void siguiente_aviso_msg12();
+// Once a minute: ships silent for CMINUTOS_OLVIDO_BARCO minutes are forgotten.
+void envejecimiento_barcos();

@@ -14,7 +14,8 @@ namespace {
 
 constexpr uint8_t CCARACTERES_FRAGMENTO = 25;
 constexpr uint16_t IBYTES_FRAME_RX = sizeof(stais.cframe_rx);
-constexpr uint8_t CSILENCIO_FIN_RAFAGA = 100;  // ms
+constexpr uint8_t CSILENCIO_FIN_RAFAGA = 100;      // ms
+constexpr uint32_t CDURACION_MAXIMA_RAFAGA = 250;  // ms
 constexpr uint8_t CANCHO_ASTERISCOS = 46;
 
 // A command of the table: its fixed sentence (nullptr when composed or when
@@ -218,6 +219,7 @@ void envio_msg12() {
     sentencias_aimeb(peticion, stais.cmsg_tx);
     stais.itimeout_tx_msg12 = stais.ifrecuencia_msg12;
     shipras.cnew_msg12 = 0;
+    siguiente_aviso_msg12();
 }
 
 // Message 6 of a sensor channel is due. A chosen channel keeps its turn until
@@ -241,8 +243,17 @@ bool msg6_pendiente() {
     return stais.ccanal_msg6 <= CANAL_SENSOR_2 && sensor[stais.ccanal_msg6].cnew_msg6 != 0;
 }
 
+// Commands whose sentences carry the station's MMSI.
+bool lleva_mmsi(uint8_t ccomando) {
+    return ccomando == 15 || ccomando == 16 || (ccomando >= 18 && ccomando <= 23);
+}
+
 void planificador() {
-    if (msg6_pendiente()) {
+    // Nothing goes out in the station's name before its MMSI is known: the
+    // identity is asked again first.
+    if (stais.lmmsi == LMMSI_DESCONOCIDO) {
+        stais.ccomando = 3;
+    } else if (msg6_pendiente()) {
         stais.ccomando = 16;
     } else if (stais.itimeout_tx_msg8 == 0 && stais.ifrecuencia_msg8 != 0) {
         stais.ccomando = 19;
@@ -319,6 +330,24 @@ void composicion_comando(uint8_t ccomando) {
     }
 }
 
+// A burst ends at 100 ms of line silence. Idle, it also ends at the line
+// feed that closes the data; while a command waits for its reply, at the
+// first line feed once it has gathered for CDURACION_MAXIMA_RAFAGA or half
+// the buffer, so that traffic with no pause in it is handled as it comes
+// rather than held up (or cut) until the line falls silent. A full buffer
+// ends it at once.
+bool fin_rafaga(uint32_t linicio) {
+    const uint16_t ibytes = stais.ibytes_rx;
+    if (ibytes >= IBYTES_FRAME_RX) {
+        return true;
+    }
+    if (ibytes == 0 || stais.cframe_rx[ibytes - 1] != '\n') {
+        return false;
+    }
+    return stais.ccomando == 0 || ibytes >= IBYTES_FRAME_RX / 2 ||
+           millis() - linicio >= CDURACION_MAXIMA_RAFAGA;
+}
+
 void traza_frame_tx() {
     linea();
     SerialUSB.print("Tx AIS (");
@@ -392,9 +421,15 @@ void inicializacion_ais(uint8_t cinicio) {
 
 void envio_comandos_ais() {
     stais.ibytes_mensaje_a_tx = 0;
-    const uint8_t ccomando = stais.ccomando;
+    uint8_t ccomando = stais.ccomando;
     if (ccomando >= CCOMANDOS_AIS) {
         return;
+    }
+    // A link restart forgets the MMSI while a broadcast may still be due: the
+    // identity query goes out instead of a sentence with no MMSI to carry.
+    if (lleva_mmsi(ccomando) && stais.lmmsi == LMMSI_DESCONOCIDO) {
+        ccomando = 3;
+        stais.ccomando = 3;
     }
     composicion_comando(ccomando);
     for (uint16_t i = 0; i < stais.ibytes_mensaje_a_tx; ++i) {
@@ -415,19 +450,14 @@ void procesamos_ais() {
     if (Serial0.available() <= 0) {
         return;
     }
+    const uint32_t linicio = millis();
     do {
         sodaq_wdt_reset();
-        while (Serial0.available() > 0) {
-            const uint8_t cdato = static_cast<uint8_t>(Serial0.read());
-            if (stais.ibytes_rx < IBYTES_FRAME_RX) {
-                stais.cframe_rx[stais.ibytes_rx++] = cdato;
-            }
+        // Bytes that do not fit stay in the port for the next burst.
+        while (Serial0.available() > 0 && stais.ibytes_rx < IBYTES_FRAME_RX) {
+            stais.cframe_rx[stais.ibytes_rx++] = static_cast<uint8_t>(Serial0.read());
         }
-        // Idle, a burst ends at the line feed that closes it; while a command
-        // waits for its reply, only at 100 ms of line silence.
-        const bool bcompleta = stais.ibytes_rx != 0 && stais.ccomando == 0 &&
-                               stais.cframe_rx[stais.ibytes_rx - 1] == '\n';
-        stais.ctimeout_rx_frame = bcompleta ? 0 : CSILENCIO_FIN_RAFAGA;
+        stais.ctimeout_rx_frame = fin_rafaga(linicio) ? 0 : CSILENCIO_FIN_RAFAGA;
         while (stais.ctimeout_rx_frame != 0 && Serial0.available() <= 0) {
             sodaq_wdt_reset();
         }

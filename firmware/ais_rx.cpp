@@ -29,7 +29,9 @@ bool informe_an(const uint8_t* pc, const char* pcletras) {
 // Recognition in a fixed order; each sentence reaches one handler at most.
 void despacho(strafaga_ais* prafaga) {
     const uint8_t* pc = prafaga->cprocesada;
-    if (formateador(pc, "VDO") && stais.ccomando == 0) {
+    if (formateador(pc, "VDO")) {
+        // What a VDO may do while a command is in progress is the
+        // handler's to decide; it never falls through to the replies.
         procesamos_vdo(prafaga);
     } else if (formateador(pc, "VDM")) {
         procesamos_vdm(prafaga);

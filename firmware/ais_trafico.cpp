@@ -56,8 +56,10 @@ void escribo_sentencia(const strafaga_ais& rafaga) {
 
 // ---- Own transmissions -----------------------------------------------------
 
-void confirmacion_msg6(strafaga_ais* prafaga) {
-    prafaga->cframe_procesada = 1;
+// `bresponde`: the report answers the request the sequencer is on (or it
+// is idle), so the step after a whole message 6, the antenna reading, may
+// follow; otherwise the sequencer is left where it is.
+void confirmacion_msg6(bool bresponde) {
     const uint8_t ccanal = stais.ccanal_msg6;
     if (ccanal > 1) {
         return;
@@ -78,8 +80,34 @@ void confirmacion_msg6(strafaga_ais* prafaga) {
     stais.itimeout_tx_msg6 = 0;
     if (canal.cnew_msg6 == 0) {
         stais.ccanal_msg6 = CCANAL_MSG6_NINGUNO;
-        stais.ccomando = 11;
+        if (bresponde) {
+            stais.ccomando = 11;
+        }
     }
+}
+
+// The broadcast request a report of this message answers.
+uint8_t peticion_de_mensaje(uint8_t ctipo) {
+    switch (ctipo) {
+        case 6:
+            return 16;
+        case 8:
+            return 19;
+        case 12:
+            return 20;
+        default:
+            return 0;
+    }
+}
+
+// Only the first sentence of a message names it; a later one carries the
+// rest of its payload.
+bool primera_sentencia(const strafaga_ais& rafaga) {
+    uint32_t lnumero = 1;
+    if (extraccion_dato_nmea(2, rafaga.cprocesada, 0, rafaga.clongitud, &lnumero) != 1) {
+        lnumero = 1;
+    }
+    return lnumero == 1;
 }
 
 // The input (1..4 external, 5..6 analog) is active.
@@ -304,36 +332,68 @@ bool entre(int32_t lvalor, int32_t la, int32_t lb) {
     return la <= lb ? lvalor >= la && lvalor <= lb : lvalor >= lb && lvalor <= la;
 }
 
-// One warning per ship that enters the rectangle: a ship is warned when it is
-// first seen inside and not again until it has been seen outside. The ships
-// warned and still inside are remembered in a small table; a new warning
-// waits while the previous one has not been sent yet.
-void aviso_barco(uint32_t lmmsi, bool bdentro, int32_t llongitud, int32_t llatitud) {
-    uint8_t clibre = CBARCOS_EN_ZONA;
+uint8_t busca_barco(uint32_t lmmsi) {
     for (uint8_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
-        if (shipras.lmmsi_en_zona[i] == lmmsi) {
-            if (!bdentro) {
-                shipras.lmmsi_en_zona[i] = 0;
-            }
-            return;
-        }
-        if (shipras.lmmsi_en_zona[i] == 0 && clibre == CBARCOS_EN_ZONA) {
-            clibre = i;
+        if (shipras.cestado_en_zona[i] != CBARCO_LIBRE && shipras.lmmsi_en_zona[i] == lmmsi) {
+            return i;
         }
     }
-    if (!bdentro || shipras.cnew_msg12 == 1) {
+    return CBARCOS_EN_ZONA;
+}
+
+// A free entry, or else the warned ship silent the longest: forgetting it
+// costs at most a second warning, whereas a waiting ship would lose its only
+// one.
+uint8_t entrada_para_barco() {
+    uint8_t celegida = CBARCOS_EN_ZONA;
+    for (uint8_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
+        if (shipras.cestado_en_zona[i] == CBARCO_LIBRE) {
+            return i;
+        }
+        if (shipras.cestado_en_zona[i] == CBARCO_AVISADO &&
+            (celegida == CBARCOS_EN_ZONA ||
+             shipras.cminutos_en_zona[i] > shipras.cminutos_en_zona[celegida])) {
+            celegida = i;
+        }
+    }
+    return celegida;
+}
+
+void olvido_barco(uint8_t i) {
+    if (shipras.cestado_en_zona[i] == CBARCO_ESPERANDO) {
+        --shipras.cbarcos_esperando;
+    }
+    shipras.cestado_en_zona[i] = CBARCO_LIBRE;
+}
+
+// One warning per ship that enters the rectangle: a ship is warned when it is
+// first seen inside and not again until it has been seen outside or has been
+// silent for CMINUTOS_OLVIDO_BARCO minutes. Ships that enter while a warning
+// is pending wait their turn.
+void aviso_barco(uint32_t lmmsi, bool bdentro) {
+    uint8_t i = busca_barco(lmmsi);
+    if (i < CBARCOS_EN_ZONA) {
+        if (bdentro) {
+            shipras.cminutos_en_zona[i] = 0;
+        } else {
+            olvido_barco(i);
+        }
         return;
     }
-    if (clibre == CBARCOS_EN_ZONA) {
-        // A full table forgets its oldest entry.
-        clibre = shipras.csiguiente_en_zona;
-        shipras.csiguiente_en_zona = static_cast<uint8_t>((clibre + 1) % CBARCOS_EN_ZONA);
+    if (!bdentro) {
+        return;
     }
-    shipras.lmmsi_en_zona[clibre] = lmmsi;
-    shipras.lmmsi_detectado = lmmsi;
-    shipras.llongitud[0] = llongitud;
-    shipras.llatitud[0] = llatitud;
-    shipras.cnew_msg12 = 1;
+    i = entrada_para_barco();
+    if (i == CBARCOS_EN_ZONA) {
+        // Every entry waits for its warning: this ship is taken at a later
+        // report, once the queue has moved.
+        return;
+    }
+    shipras.lmmsi_en_zona[i] = lmmsi;
+    shipras.cestado_en_zona[i] = CBARCO_ESPERANDO;
+    shipras.cminutos_en_zona[i] = 0;
+    shipras.corden_en_zona[i] = shipras.cturno_en_zona++;
+    ++shipras.cbarcos_esperando;
 }
 
 void presencia_barco(const strafaga_ais& rafaga, uint8_t ctipo) {
@@ -362,7 +422,8 @@ void presencia_barco(const strafaga_ais& rafaga, uint8_t ctipo) {
         shipras.ispeed_detectada = ivelocidad;
         shipras.irumbo_detectado = irumbo;
     }
-    aviso_barco(lmmsi, bdentro, llongitud, llatitud);
+    aviso_barco(lmmsi, bdentro);
+    siguiente_aviso_msg12();
     if (!traza()) {
         return;
     }
@@ -412,16 +473,64 @@ void relevo_canales(const strafaga_ais& rafaga, uint8_t csensor) {
 
 }  // namespace
 
+void siguiente_aviso_msg12() {
+    if (shipras.cnew_msg12 != 0 || shipras.cbarcos_esperando == 0) {
+        return;
+    }
+    // The waiting ship with the oldest turn: turns are handed out in order
+    // and fewer than 256 wait at once, so the turn's distance back from the
+    // next one orders them.
+    uint8_t celegida = CBARCOS_EN_ZONA;
+    uint8_t cantiguedad = 0;
+    for (uint8_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
+        const uint8_t cdistancia =
+            static_cast<uint8_t>(shipras.cturno_en_zona - shipras.corden_en_zona[i]);
+        if (shipras.cestado_en_zona[i] == CBARCO_ESPERANDO && cdistancia >= cantiguedad) {
+            celegida = i;
+            cantiguedad = cdistancia;
+        }
+    }
+    if (celegida == CBARCOS_EN_ZONA) {
+        return;
+    }
+    shipras.cestado_en_zona[celegida] = CBARCO_AVISADO;
+    --shipras.cbarcos_esperando;
+    shipras.lmmsi_detectado = shipras.lmmsi_en_zona[celegida];
+    shipras.cnew_msg12 = 1;
+}
+
+void envejecimiento_barcos() {
+    for (uint8_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
+        if (shipras.cestado_en_zona[i] == CBARCO_LIBRE) {
+            continue;
+        }
+        if (++shipras.cminutos_en_zona[i] >= CMINUTOS_OLVIDO_BARCO) {
+            olvido_barco(i);
+        }
+    }
+}
+
 void procesamos_vdo(strafaga_ais* prafaga) {
+    const uint8_t ccomando = stais.ccomando;
     if (stais.lmmsi == LMMSI_DESCONOCIDO) {
-        stais.ccomando = 3;
+        if (ccomando == 0) {
+            stais.ccomando = 3;
+        }
         return;
     }
     const uint8_t ccanal_ais = primer_caracter_campo_ais(*prafaga, 4);
-    if (ccanal_ais != 'A' && ccanal_ais != 'B') {
+    if ((ccanal_ais != 'A' && ccanal_ais != 'B') || !primera_sentencia(*prafaga)) {
         return;
     }
     const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter_campo_ais(*prafaga, 5));
+    // A transponder may report a transmission before the sequencer has
+    // stopped waiting for the request's reply, or while it waits on the next
+    // command: a confirmation counts whenever it comes. Anything else is
+    // taken only while the sequencer is idle.
+    const uint8_t cpeticion = peticion_de_mensaje(ctipo);
+    if (ccomando != 0 && cpeticion == 0) {
+        return;
+    }
     if (traza()) {
         linea();
         SerialUSB.print("\tMsg ");
@@ -430,9 +539,15 @@ void procesamos_vdo(strafaga_ais* prafaga) {
         escribo_sentencia(*prafaga);
         linea();
     }
+    // Only a report that answers the command being waited on ends that wait;
+    // another command's wait is left to its own reply.
+    const bool bresponde = ccomando == 0 || ccomando == cpeticion;
+    if (ccomando != 0 && bresponde) {
+        stais.ccomando = 0;
+    }
     switch (ctipo) {
         case 6:
-            confirmacion_msg6(prafaga);
+            confirmacion_msg6(bresponde);
             break;
         case 8:
             if (stais.ifrecuencia_msg8 > 5) {
@@ -440,31 +555,37 @@ void procesamos_vdo(strafaga_ais* prafaga) {
             } else if (stais.ifrecuencia_msg8 != 0) {
                 stais.itimeout_tx_msg8 = static_cast<uint16_t>(stais.ifrecuencia_msg8 - 1);
             }
-            prafaga->cframe_procesada = 1;
             break;
         case 12:
             stais.itimeout_tx_msg12 = 0;
-            prafaga->cframe_procesada = 1;
             break;
         case 21:
             mensaje21_propio(prafaga);
             break;
         default:
-            prafaga->cframe_procesada = 1;
             break;
+    }
+    if (bresponde) {
+        prafaga->cframe_procesada = 1;
     }
 }
 
 void procesamos_vdm(strafaga_ais* prafaga) {
     // Every received message is logged and handed to the base stations first.
     creacion_timestamp(1);
-    if (stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] == 2) {
+    if (fichero_registro_listo(CFICHERO_VDM, false)) {
         inserto_timestamp_fichero(CFICHERO_VDM);
         inserto_registro_fichero(CFICHERO_VDM, prafaga->cprocesada, prafaga->clongitud);
     }
     relevo_canales(*prafaga, CSENSOR_ESTACION_BASE);
     if (stais.ccantidad_total_frames_vdm_msg6_procesando != 0) {
         continuacion_msg6(prafaga);
+        return;
+    }
+    // A later sentence of a message that is not being put together names
+    // nothing: it is only passed on with the rest.
+    if (!primera_sentencia(*prafaga)) {
+        relevo_canales(*prafaga, CSENSOR_TIDELINK);
         return;
     }
     const uint8_t ctipo = decodificacion_mensaje_vdo(primer_caracter_campo_ais(*prafaga, 5));

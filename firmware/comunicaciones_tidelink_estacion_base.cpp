@@ -15,15 +15,12 @@ namespace {
 // A data-link frame travels in parts of 61 bytes, one per message 6.
 constexpr uint8_t CBYTES_PARTE_MSG6 = 61;
 constexpr uint8_t CDATOS_TIDELINK = 11;  // DAC and FI of the data-link application
+constexpr uint16_t IBIT_ORIGEN = 8;
+constexpr uint16_t IBIT_DESTINO = 40;
 constexpr uint16_t IBIT_DAC = 72;
 constexpr uint16_t IBIT_FI = 82;
 constexpr uint16_t IBIT_PARTE = 88;
 constexpr uint16_t IBIT_DATOS = 96;
-constexpr uint8_t CFICHERO_ABIERTO = 2;
-
-bool fichero_abierto(uint8_t ctipo_fichero) {
-    return stsd.ccreacion_nuevo_fichero[ctipo_fichero] == CFICHERO_ABIERTO;
-}
 
 // The received block on the console: a line break, the title, the count,
 // the bytes with CR and LF made visible, a line break.
@@ -150,7 +147,8 @@ void entrega_bloque_tidelink(uint8_t ccanal) {
     Uart& uart = uart_canal(ccanal);
     uart.write(canal.cframe_rx_tide, ibytes);
     uart.flush();
-    if (fichero_abierto(CFICHERO_TIDELINK)) {
+    // The tag block just sent names the hour: the record goes to its file.
+    if (fichero_registro_listo(CFICHERO_TIDELINK, false)) {
         static const uint8_t kFinLinea[] = {'\r', '\n'};
         inserto_timestamp_fichero(CFICHERO_TIDELINK);
         inserto_registro_fichero(CFICHERO_TIDELINK, canal.cframe_rx_tide, ibytes);
@@ -168,17 +166,43 @@ void fin_bloque_tidelink(stsensor& canal) {
     canal.cparte_siguiente_tide = 0;
 }
 
-// One part of a data-link block for one channel. Parts go in order from 1;
-// a part out of order, or a block that would not fit, drops the block
-// rather than hand the device a spliced or cut one.
-void parte_tidelink(uint8_t ccanal, uint8_t cparte, uint8_t ctotal, uint16_t ibytes) {
+// The part's data equal the block's last part: the sender sent it again.
+bool parte_repetida(const stsensor& canal, uint8_t cparte, uint8_t ctotal, uint32_t lorigen,
+                    uint16_t ibytes) {
+    if (cparte == 0 || cparte + 1 != canal.cparte_siguiente_tide ||
+        ctotal != canal.ctotal_partes_tide || lorigen != canal.lmmsi_origen_tide ||
+        ibytes != canal.ibytes_ultima_parte_tide || ibytes > canal.ibytes_rx_tide) {
+        return false;
+    }
+    const uint16_t iinicio = static_cast<uint16_t>(canal.ibytes_rx_tide - ibytes);
+    for (uint16_t i = 0; i < ibytes; ++i) {
+        if (canal.cframe_rx_tide[iinicio + i] !=
+            byte_msg6(static_cast<uint16_t>(IBIT_DATOS + 8 * i))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One part of a data-link block for one channel. Parts go in order from 1,
+// all from part 1's sender and with its part count; anything else, or a
+// block that would not fit, drops the block rather than hand the device a
+// spliced or cut one. A part sent again is ignored.
+void parte_tidelink(uint8_t ccanal, uint8_t cparte, uint8_t ctotal, uint32_t lorigen,
+                    uint16_t ibytes) {
     stsensor& canal = sensor[ccanal];
+    if (parte_repetida(canal, cparte, ctotal, lorigen, ibytes)) {
+        return;
+    }
     if (cparte == 1) {
         fin_bloque_tidelink(canal);
         canal.cparte_siguiente_tide = 1;
+        canal.ctotal_partes_tide = ctotal;
+        canal.lmmsi_origen_tide = lorigen;
     }
     const bool bcabe = canal.ibytes_rx_tide + ibytes <= sizeof(canal.cframe_rx_tide);
-    if (cparte == 0 || cparte > ctotal || cparte != canal.cparte_siguiente_tide || !bcabe) {
+    if (cparte == 0 || cparte > ctotal || cparte != canal.cparte_siguiente_tide ||
+        ctotal != canal.ctotal_partes_tide || lorigen != canal.lmmsi_origen_tide || !bcabe) {
         fin_bloque_tidelink(canal);
         return;
     }
@@ -187,6 +211,7 @@ void parte_tidelink(uint8_t ccanal, uint8_t cparte, uint8_t ctotal, uint16_t iby
             byte_msg6(static_cast<uint16_t>(IBIT_DATOS + 8 * i));
     }
     canal.ibytes_rx_tide = static_cast<uint16_t>(canal.ibytes_rx_tide + ibytes);
+    canal.ibytes_ultima_parte_tide = ibytes;
     if (stais.cextraigo != 0) {
         SerialUSB.print("Frame datos ZPX: ");
         SerialUSB.print(static_cast<unsigned int>(cparte));
@@ -229,7 +254,7 @@ void procesamos_trama_rx_estacion_base(uint8_t ccanal) {
     if (ibytes == 0) {
         return;
     }
-    if (fichero_abierto(CFICHERO_VDM)) {
+    if (fichero_registro_listo(CFICHERO_VDM, true)) {
         inserto_registro_fichero(CFICHERO_VDM, canal.cframe_rx, ibytes);
     }
     if (es_sentencia_abm(canal.cframe_rx, ibytes)) {
@@ -249,7 +274,7 @@ void procesamos_trama_rx_tidelink(uint8_t ccanal) {
     if (ibytes == 0) {
         return;
     }
-    if (fichero_abierto(CFICHERO_TIDELINK)) {
+    if (fichero_registro_listo(CFICHERO_TIDELINK, true)) {
         inserto_registro_fichero(CFICHERO_TIDELINK, canal.cframe_rx, ibytes);
     }
     // A frame longer than the transmit buffer would go out cut: it is only
@@ -280,17 +305,20 @@ void procesamos_mensaje6_rx_tidelink() {
     const uint16_t ibits = stais.crelleno_msg6 <= 5 && stais.crelleno_msg6 <= ibits_payload
                                ? static_cast<uint16_t>(ibits_payload - stais.crelleno_msg6)
                                : ibits_payload;
-    // A message too short for the part byte cannot be a data-link part.
+    // A message too short for the part byte cannot be a data-link part, and
+    // one addressed to another station is not ours to deliver.
     if (ibits >= IBIT_DATOS &&
+        extraemos_bits_decodificados(stais.cmsg6, 0, 30, IBIT_DESTINO) == stais.lmmsi &&
         extraemos_bits_decodificados(stais.cmsg6, 0, 10, IBIT_DAC) == CDATOS_TIDELINK &&
         extraemos_bits_decodificados(stais.cmsg6, 0, 6, IBIT_FI) == CDATOS_TIDELINK) {
+        const uint32_t lorigen = extraemos_bits_decodificados(stais.cmsg6, 0, 30, IBIT_ORIGEN);
         const uint8_t cbyte_parte = byte_msg6(IBIT_PARTE);
         const uint8_t cparte = cbyte_parte & 0x0F;
         const uint8_t ctotal = static_cast<uint8_t>(cbyte_parte >> 4);
         const uint16_t ibytes = static_cast<uint16_t>((ibits - IBIT_DATOS) / 8);
         for (uint8_t ccanal = CANAL_SENSOR_1; ccanal <= CANAL_SENSOR_2; ++ccanal) {
             if (configuracion_sensor[ccanal].csensor == CSENSOR_TIDELINK) {
-                parte_tidelink(ccanal, cparte, ctotal, ibytes);
+                parte_tidelink(ccanal, cparte, ctotal, lorigen, ibytes);
             }
         }
     }

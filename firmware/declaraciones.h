@@ -155,8 +155,15 @@ struct stktr09 {
     unsigned char cbuffer_rx[32];
 };
 
-// Ships warned by message 12 and not yet seen leaving the rectangle.
-constexpr uint8_t CBARCOS_EN_ZONA = 8;
+// Ships seen inside the rectangle: each is warned once by message 12 and
+// remembered until it is seen outside or has not reported for
+// CMINUTOS_OLVIDO_BARCO minutes. Ships waiting for their warning queue in
+// the order they entered.
+constexpr uint8_t CBARCOS_EN_ZONA = 128;
+constexpr uint8_t CMINUTOS_OLVIDO_BARCO = 10;
+constexpr uint8_t CBARCO_LIBRE = 0;
+constexpr uint8_t CBARCO_ESPERANDO = 1;  // inside, warning queued
+constexpr uint8_t CBARCO_AVISADO = 2;    // inside, warned
 
 struct stshipras {
     int32_t llongitud[2];
@@ -165,8 +172,12 @@ struct stshipras {
     uint16_t ispeed_detectada;
     uint16_t irumbo_detectado;
     uint8_t cnew_msg12;
-    uint32_t lmmsi_en_zona[CBARCOS_EN_ZONA];  // 0 = free
-    uint8_t csiguiente_en_zona;               // entry a full table gives up next
+    uint32_t lmmsi_en_zona[CBARCOS_EN_ZONA];
+    uint8_t cestado_en_zona[CBARCOS_EN_ZONA];   // CBARCO_LIBRE, _ESPERANDO, _AVISADO
+    uint8_t cminutos_en_zona[CBARCOS_EN_ZONA];  // minutes since its last report
+    uint8_t corden_en_zona[CBARCOS_EN_ZONA];    // turn of a waiting entry
+    uint8_t cturno_en_zona;                     // the turn the next waiting ship takes
+    uint8_t cbarcos_esperando;
 };
 
 // ---- Sensor channels -----------------------------------------------------
@@ -201,10 +212,15 @@ struct stsensor {
     unsigned char cdatos_tx[256];
     unsigned char cframe_rx_tide[920];
     // The data-link block being put together from received messages 6 keeps
-    // its own length and the part it expects next, so that bytes the device
-    // sends meanwhile, or a lost part, do not splice a wrong block.
+    // its own length, the part it expects next, the sender and part count of
+    // its part 1 and the length of its last part, so that bytes the device
+    // sends meanwhile, a lost part or another sender's part do not splice a
+    // wrong block, and a part sent twice is known.
     uint16_t ibytes_rx_tide;
     uint8_t cparte_siguiente_tide;
+    uint8_t ctotal_partes_tide;
+    uint32_t lmmsi_origen_tide;
+    uint16_t ibytes_ultima_parte_tide;
     uint16_t ibytes_rx;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;
     uint8_t cid_secuencial;
@@ -251,15 +267,20 @@ struct strtc {
 
 struct stsd_t {
     uint32_t lfecha_fichero;
-    uint8_t cintentos_creacion_fichero;
+    // Each hourly file has its own attempts, started afresh every hour, and
+    // a failed attempt waits before the next (seconds, counted down every
+    // second), so that a passing fault is ridden out.
+    uint8_t cintentos_creacion_fichero[2];
+    volatile uint8_t cespera_creacion_fichero[2];
     uint8_t cintentos_creacion_directorio;
+    volatile uint8_t cespera_creacion_directorio;  // seconds, counted down every second
     uint8_t ccreacion_nuevo_directorio;
     volatile uint8_t cdelay;        // seconds, counted down every second
     uint8_t ctarjeta_inicializada;  // 0 not initialised, 1 ready, 4 given up
     uint8_t cporcentaje_full;
     uint8_t cbytes_name_file;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;
-    unsigned char ccreacion_nuevo_fichero[2];  // 0 none, 1 to create, 2 open
+    unsigned char ccreacion_nuevo_fichero[2];  // 0 none, 1 to create, 2 open, 4 given up
     char ctimestamp[64];
     String snombre_fichero_dvm;
     String snombre_fichero_tidelink;

@@ -21,6 +21,9 @@ constexpr uint8_t CLECTURAS_RELOJ = 20;
 constexpr uint8_t CINTENTOS_DIRECTORIO = 20;
 constexpr uint8_t CINTENTOS_FICHERO = 29;
 constexpr uint8_t COCUPACION_MAXIMA = 99;
+// Seconds before a failed directory or file is tried again: counted down by
+// the tick's second, 2 leaves a whole second at least between attempts.
+constexpr uint8_t CESPERA_REINTENTO = 2;
 constexpr uint32_t LBLOQUES_SDXC = 70000000;
 
 void texto(const char* pctexto) {
@@ -96,8 +99,12 @@ void sin_registro() {
 }  // namespace
 
 void inicializacion_dispositivo_sd() {
-    stsd.cintentos_creacion_fichero = 0;
+    stsd.cintentos_creacion_fichero[CFICHERO_VDM] = 0;
+    stsd.cintentos_creacion_fichero[CFICHERO_TIDELINK] = 0;
+    stsd.cespera_creacion_fichero[CFICHERO_VDM] = 0;
+    stsd.cespera_creacion_fichero[CFICHERO_TIDELINK] = 0;
     stsd.cintentos_creacion_directorio = 0;
+    stsd.cespera_creacion_directorio = 0;
     stsd.ccreacion_nuevo_directorio = 1;
     stsd.cdelay = 0;
     stsd.ctarjeta_inicializada = 0;
@@ -216,6 +223,15 @@ uint8_t porcentaje_ocupacion_sd() {
     return static_cast<uint8_t>(focupado);
 }
 
+// The day and hour of the log being opened: its hour key.
+void fecha_registro(uint8_t* pcano, uint8_t* pcmes, uint8_t* pcdia, uint8_t* pchora) {
+    const uint32_t lfecha = stsd.lfecha_fichero;
+    *pcmes = static_cast<uint8_t>(lfecha / 100000000u);
+    *pcdia = static_cast<uint8_t>(lfecha / 1000000u % 100u);
+    *pcano = static_cast<uint8_t>(lfecha / 10000u % 100u);
+    *pchora = static_cast<uint8_t>(lfecha / 100u % 100u);
+}
+
 void creacion_nuevo_directorio() {
     texto("Intento creacion directorio numero: ");
     SerialUSB.print(static_cast<unsigned int>(stsd.cintentos_creacion_directorio));
@@ -227,12 +243,17 @@ void creacion_nuevo_directorio() {
         stsd.snombre_fichero_tidelink = "";
         sin_registro();
     }
+    uint8_t cano = 0;
+    uint8_t cmes = 0;
+    uint8_t cdia = 0;
+    uint8_t chora = 0;
+    fecha_registro(&cano, &cmes, &cdia, &chora);
     String nombre;
-    dos_cifras(nombre, ktr09.cano_utc);
+    dos_cifras(nombre, cano);
     nombre += "_";
-    dos_cifras(nombre, ktr09.cmes_utc);
+    dos_cifras(nombre, cmes);
     nombre += "_";
-    dos_cifras(nombre, ktr09.cdia_utc);
+    dos_cifras(nombre, cdia);
     stsd.sdirectorio = nombre;
     if (existe_directorio(breloj_leido)) {
         escribo_mensaje(1, "Directorio ya existe");
@@ -249,12 +270,14 @@ void creacion_nuevo_directorio() {
     if (cocupado >= COCUPACION_MAXIMA) {
         escribo_mensaje(1, "Limite maximo de memoria SD superado");
         stsd.cintentos_creacion_directorio = 0;
-        stsd.cintentos_creacion_fichero = 0;
+        stsd.cintentos_creacion_fichero[CFICHERO_VDM] = 0;
+        stsd.cintentos_creacion_fichero[CFICHERO_TIDELINK] = 0;
         sin_registro();
         return;
     }
     if (!sd.mkdir(stsd.sdirectorio.c_str(), true)) {
         escribo_mensaje(1, "Error creando directorio.");
+        stsd.cespera_creacion_directorio = CESPERA_REINTENTO;
         return;
     }
     texto("Nuevo directorio creado: ");
@@ -269,19 +292,25 @@ void creacion_nuevo_fichero(uint8_t ctipo_fichero) {
     if (ctipo_fichero > CFICHERO_TIDELINK) {
         return;
     }
+    uint8_t& cintentos = stsd.cintentos_creacion_fichero[ctipo_fichero];
     linea();
     texto("Intento creacion fichero numero: ");
-    SerialUSB.print(static_cast<unsigned int>(stsd.cintentos_creacion_fichero));
+    SerialUSB.print(static_cast<unsigned int>(cintentos));
     linea();
-    ++stsd.cintentos_creacion_fichero;
-    if (stsd.cintentos_creacion_fichero > CINTENTOS_FICHERO) {
+    ++cintentos;
+    if (cintentos > CINTENTOS_FICHERO) {
         stsd.ccreacion_nuevo_fichero[ctipo_fichero] = 4;
         return;
     }
     lectura_reloj();
+    uint8_t cano = 0;
+    uint8_t cmes = 0;
+    uint8_t cdia = 0;
+    uint8_t chora = 0;
+    fecha_registro(&cano, &cmes, &cdia, &chora);
     String ruta = stsd.sdirectorio;
     ruta += "/";
-    dos_cifras(ruta, ktr09.chora_utc);
+    dos_cifras(ruta, chora);
     ruta += ctipo_fichero == CFICHERO_VDM ? "_vdm" : "_tlk";
     ruta += ".txt";
     File existente = sd.open(ruta.c_str(), O_READ);
@@ -292,13 +321,14 @@ void creacion_nuevo_fichero(uint8_t ctipo_fichero) {
         ruta.c_str();
     File& destino = fichero(ctipo_fichero);
     destino = sd.open(ruta.c_str(), O_WRITE | O_CREAT | O_APPEND);
-    // A file that did not open is tried again on the next pass, within the
+    // A file that did not open is tried again a while later, within the
     // attempts allowed, rather than logged into as if it were open.
     if (!destino.isOpen()) {
+        stsd.cespera_creacion_fichero[ctipo_fichero] = CESPERA_REINTENTO;
         return;
     }
     stsd.ccreacion_nuevo_fichero[ctipo_fichero] = 2;
-    stsd.cintentos_creacion_fichero = 0;
+    cintentos = 0;
 }
 
 void cierre_ficheros_sd() {
@@ -308,6 +338,60 @@ void cierre_ficheros_sd() {
             stsd.ccreacion_nuevo_fichero[k] = 0;
         }
     }
+}
+
+void cambio_hora_registro(uint32_t lfecha) {
+    stsd.lfecha_fichero = lfecha;
+    stsd.ccreacion_nuevo_directorio = 1;
+    cierre_ficheros_sd();
+    // A file given up in the hour that ended is tried again in the new one.
+    for (uint8_t k = 0; k < 2; ++k) {
+        stsd.ccreacion_nuevo_fichero[k] = 0;
+        stsd.cintentos_creacion_fichero[k] = 0;
+        stsd.cespera_creacion_fichero[k] = 0;
+    }
+    stsd.cintentos_creacion_directorio = 0;
+    stsd.cespera_creacion_directorio = 0;
+}
+
+void comprobacion_hora_registro() {
+    const uint32_t lfecha =
+        creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc, ktr09.chora_utc, 0);
+    if (lfecha != stsd.lfecha_fichero) {
+        cambio_hora_registro(lfecha);
+    }
+}
+
+uint8_t paso_creacion_registro(uint8_t ctipo_fichero) {
+    if (stsd.ccreacion_nuevo_directorio == 1) {
+        if (stsd.cespera_creacion_directorio != 0) {
+            return 0;
+        }
+        creacion_nuevo_directorio();
+        return 1;
+    }
+    if (stsd.ccreacion_nuevo_fichero[ctipo_fichero] != 1 ||
+        stsd.cespera_creacion_fichero[ctipo_fichero] != 0) {
+        return 0;
+    }
+    creacion_nuevo_fichero(ctipo_fichero);
+    return 1;
+}
+
+bool fichero_registro_listo(uint8_t ctipo_fichero, bool bleer_reloj) {
+    if (ctipo_fichero > CFICHERO_TIDELINK || stsd.ctarjeta_inicializada != 1 ||
+        ktr09.csincronizada != 1) {
+        return false;
+    }
+    if (bleer_reloj) {
+        lectura_fecha();
+    }
+    comprobacion_hora_registro();
+    // The directory and then the file, each when its attempt is due.
+    if (paso_creacion_registro(ctipo_fichero) == 1 && stsd.ccreacion_nuevo_directorio == 0) {
+        paso_creacion_registro(ctipo_fichero);
+    }
+    return stsd.ccreacion_nuevo_fichero[ctipo_fichero] == 2;
 }
 
 // ---- Text and tag block ---------------------------------------------------------

@@ -24,6 +24,19 @@ void creacion_nuevo_directorio();
 void creacion_nuevo_fichero(uint8_t ctipo_fichero);
 // Closes the log files of the hour that ended.
 void cierre_ficheros_sd();
+// A new hour key: the files of the hour that ended are closed, and the new
+// hour's directory and files get their attempts afresh.
+void cambio_hora_registro(uint32_t lfecha);
+// The hour key of the system time: a new one starts a new hour's log.
+void comprobacion_hora_registro();
+// One due step towards the hour's log (the directory, else the file of that
+// type): 1 when an attempt was made, 0 when none was due.
+uint8_t paso_creacion_registro(uint8_t ctipo_fichero);
+// The log file of that type for the hour of the clock (read first when
+// `bleer_reloj`; otherwise as creacion_timestamp has just read it, so the
+// record lands in the hour its tag block names), opened now if its attempt
+// is due. True when the record can be written.
+bool fichero_registro_listo(uint8_t ctipo_fichero, bool bleer_reloj);
 // The tag block \s:name,c:unix time,t:L or R*hh\ in stsd.ctimestamp.
 void creacion_timestamp(uint8_t cin_live);
 // The tag block into the open AIS (0) or TIDELINK (1) file, synchronised.

@@ -157,9 +157,7 @@ static void relectura_reloj() {
         const uint32_t lfecha = creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc,
                                                         ktr09.cdia_utc, ktr09.chora_utc, 0);
         if (lfecha != stsd.lfecha_fichero) {
-            stsd.lfecha_fichero = lfecha;
-            stsd.ccreacion_nuevo_directorio = 1;
-            cierre_ficheros_sd();
+            cambio_hora_registro(lfecha);
         }
     }
     if (ktr09.creintentos_lectura_fecha == 0) {
@@ -257,16 +255,18 @@ static void paso_tarjeta_sd() {
             if (ktr09.csincronizada != 1) {
                 break;
             }
-            if (stsd.ccreacion_nuevo_directorio == 1) {
-                creacion_nuevo_directorio();
-            } else if (stsd.ccreacion_nuevo_fichero[CFICHERO_VDM] == 1) {
-                creacion_nuevo_fichero(CFICHERO_VDM);
-            } else if (stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] == 1) {
-                if (configuracion_sensor[0].csensor == 2 || configuracion_sensor[1].csensor == 2) {
-                    creacion_nuevo_fichero(CFICHERO_TIDELINK);
-                } else {
-                    stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 0;
-                }
+            // The log follows the hour of the system time, which has just
+            // been set from GPS or read from the clock. At most one attempt
+            // per pass: the directory, then the AIS file, then the TIDELINK
+            // file, each when its attempt is due.
+            comprobacion_hora_registro();
+            if (configuracion_sensor[0].csensor != CSENSOR_TIDELINK &&
+                configuracion_sensor[1].csensor != CSENSOR_TIDELINK &&
+                stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] == 1) {
+                stsd.ccreacion_nuevo_fichero[CFICHERO_TIDELINK] = 0;
+            }
+            if (paso_creacion_registro(CFICHERO_VDM) == 0) {
+                paso_creacion_registro(CFICHERO_TIDELINK);
             }
             break;
         default:
@@ -290,7 +290,9 @@ static void supervision_enlace_ais() {
 }
 
 // While a PC program is attached to the transponder the station's own
-// sequence waits; it takes the transponder back after 120 s of PC silence.
+// sequence waits; it takes the transponder back after 120 s of PC silence,
+// whatever the time synchronisation's state: the scheduler that moves that
+// state on does not run while the PC has the transponder.
 static void secuencia_comandos_ais() {
     if (stais.calarma == 0 && stais.cconexion_software_pc == 0) {
         if (stais.cesperando_respuesta == 0) {
@@ -302,8 +304,7 @@ static void secuencia_comandos_ais() {
     } else if (stais.cconexion_software_pc == 1) {
         envio_comandos_ais();
         stais.cconexion_software_pc = 2;
-    } else if (stais.cconexion_software_pc != 0 && stais.cnueva_sincronizacion_horaria == 0 &&
-               stais.csegundos_sin_tramas_deteccion_usb > 119) {
+    } else if (stais.cconexion_software_pc != 0 && stais.csegundos_sin_tramas_deteccion_usb > 119) {
         stais.cstatus_gps = 1;
         stais.cconexion_software_pc = 0;
     }
@@ -382,6 +383,7 @@ void loop() {
     evaluacion_estado();
     if (cminuto_leido == 1) {
         programacion_muestras();
+        envejecimiento_barcos();
     }
     paso_tarjeta_sd();
     supervision_enlace_ais();

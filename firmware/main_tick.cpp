@@ -223,6 +223,9 @@ static void paso_un_segundo() {
     descontar(sensor[0].ctimeout_alarm);
     descontar(sensor[1].ctimeout_alarm);
     descontar(stsd.cdelay);
+    descontar(stsd.cespera_creacion_directorio);
+    descontar(stsd.cespera_creacion_fichero[0]);
+    descontar(stsd.cespera_creacion_fichero[1]);
 
     if (cacciones_un_minuto + 1 <= 59) {
         cacciones_un_minuto = static_cast<uint8_t>(cacciones_un_minuto + 1);

@@ -7,6 +7,7 @@
 #include "UnixTime.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "gestion_sd.h"
 #include "main.h"
 
 namespace {
@@ -272,12 +273,7 @@ void nueva_hora_sistema() {
     if (csincronizada_antes == 0) {
         // The first GPS time since start-up opens the log directory of the
         // real date.
-        const uint32_t lfecha = creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc,
-                                                        ktr09.cdia_utc, ktr09.chora_utc, 0);
-        if (lfecha != stsd.lfecha_fichero) {
-            stsd.lfecha_fichero = lfecha;
-            stsd.ccreacion_nuevo_directorio = 1;
-        }
+        comprobacion_hora_registro();
     }
     ktr09.csincronizada = 1;
 

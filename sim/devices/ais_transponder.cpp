@@ -317,7 +317,7 @@ void AisTransponder::transmit(unsigned message, const std::vector<std::string>& 
         link_->transmit({writer.bits(), 'A', host::now() + kTransmitDelay});
     }
     const uint64_t generation = generation_;
-    host::schedule_in(kTransmitDelay, [this, generation, sentences] {
+    host::schedule_in(next_report_delay(), [this, generation, sentences] {
         if (generation != generation_ || faults_.silent) {
             return;
         }
@@ -328,6 +328,16 @@ void AisTransponder::transmit(unsigned message, const std::vector<std::string>& 
         }
         host::uart_peer_send(wiring_.uart_port, burst, wiring_.baud);
     });
+}
+
+host::Micros AisTransponder::next_report_delay() {
+    const unsigned low = settings_.report_delay_min_ms;
+    const unsigned span = settings_.report_delay_max_ms - low;
+    // Park and Miller's minimal standard generator: enough spread for a
+    // timing test, the same sequence on every run.
+    report_draw_ = static_cast<uint32_t>(uint64_t{report_draw_} * 48271u % 2147483647u);
+    const unsigned ms = span == 0 ? low : low + report_draw_ % (span + 1);
+    return ms * host::kMillisecond;
 }
 
 void AisTransponder::nak(const std::string& talker, const std::string& formatter,
@@ -414,6 +424,28 @@ std::string text_of(const T& value) {
     return out.str();
 }
 
+// "1500" for a fixed delay, "200 4000" for a spread.
+std::string report_delay_text(const Settings& s) {
+    if (s.report_delay_min_ms == s.report_delay_max_ms) {
+        return text_of(s.report_delay_min_ms);
+    }
+    return text_of(s.report_delay_min_ms) + " " + text_of(s.report_delay_max_ms);
+}
+
+bool parse_report_delay(const std::string& text, Settings* s) {
+    const size_t space = text.find(' ');
+    unsigned low = 0;
+    unsigned high = 0;
+    if (!parse_number(text.substr(0, space), &low) ||
+        (space != std::string::npos && !parse_number(text.substr(space + 1), &high))) {
+        return false;
+    }
+    if (space == std::string::npos) {
+        high = low;
+    }
+    return set_report_delay(low, high, s);
+}
+
 std::vector<std::pair<std::string, std::string>> entries(const Settings& s, const Faults& f) {
     return {{"mmsi", text_of(s.mmsi)},
             {"name", s.name},
@@ -440,6 +472,7 @@ std::vector<std::pair<std::string, std::string>> entries(const Settings& s, cons
             {"msg21_period_s", text_of(s.msg21_period_s)},
             {"position_accuracy", s.position_accuracy ? "1" : "0"},
             {"virtual_aton", s.virtual_aton ? "1" : "0"},
+            {"report_delay_ms", report_delay_text(s)},
             {"silent", f.silent ? "1" : "0"},
             {"bad_checksums", f.bad_checksums ? "1" : "0"},
             {"nak_all", f.nak_all ? "1" : "0"},
@@ -501,6 +534,8 @@ bool apply_entry(Settings& s, Faults& f, const std::string& name, const std::str
         return parse_flag(v, &s.position_accuracy);
     if (name == "virtual_aton")
         return parse_flag(v, &s.virtual_aton);
+    if (name == "report_delay_ms")
+        return parse_report_delay(v, &s);
     if (name == "silent")
         return parse_flag(v, &f.silent);
     if (name == "bad_checksums")
@@ -516,6 +551,15 @@ bool apply_entry(Settings& s, Faults& f, const std::string& name, const std::str
 }
 
 }  // namespace
+
+bool set_report_delay(unsigned low_ms, unsigned high_ms, AisTransponder::Settings* settings) {
+    if (low_ms == 0 || low_ms > high_ms || high_ms > AisTransponder::kMaxReportDelayMs) {
+        return false;
+    }
+    settings->report_delay_min_ms = low_ms;
+    settings->report_delay_max_ms = high_ms;
+    return true;
+}
 
 bool AisTransponder::load(const std::string& file, std::string* error) {
     std::ifstream in(file);
@@ -556,7 +600,8 @@ bool AisTransponder::save(const std::string& file, std::string* error) const {
     out << "# AIS AtoN transponder on the AIS channel: identity, settings and faults\n"
         << "# (periods in seconds, 0 = message not configured; scheme 0 RATDMA, 1 FATDMA;\n"
         << "# flags 0 or 1). Its GPS: position as ddmm.mmmmmN / dddmm.mmmmmW, the UTC\n"
-        << "# when the simulation starts, fix, satellites in use and HDOP.\n";
+        << "# when the simulation starts, fix, satellites in use and HDOP. report_delay_ms:\n"
+        << "# from a broadcast request to its !AIVDO report, fixed or \"min max\".\n";
     for (const auto& entry : entries(settings_, faults_)) {
         out << entry.first << " " << entry.second << "\n";
     }

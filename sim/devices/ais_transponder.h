@@ -83,7 +83,14 @@ class AisTransponder : public host::UartPeer {
         unsigned msg21_period_s = 180;
         bool position_accuracy = true;
         bool virtual_aton = false;
+        // From an accepted broadcast request to its !AIVDO report, in ms: a
+        // fixed delay, or a spread drawn per report. Real units report
+        // between about 0.1 s (slot taken at once) and 4 s (RATDMA waiting
+        // for a free slot); the default is the delay this model always had.
+        unsigned report_delay_min_ms = 1500;
+        unsigned report_delay_max_ms = 1500;
     };
+    static constexpr unsigned kMaxReportDelayMs = 10000;
 
     // Faults a scenario can switch on.
     struct Faults {
@@ -106,6 +113,8 @@ class AisTransponder : public host::UartPeer {
     static constexpr host::Micros kLateReplyDelay = 6 * host::kSecond;
     static constexpr host::Micros kPcTrafficEvery = 10 * host::kSecond;
     // From an accepted request to the end of its transmission on the air.
+    // The air learns of a transmission this long ahead whatever the report
+    // delay, since linked stations step together in that lead.
     static constexpr host::Micros kTransmitDelay = 1500 * host::kMillisecond;
 
     explicit AisTransponder(const Wiring& wiring);
@@ -204,6 +213,7 @@ class AisTransponder : public host::UartPeer {
                   unsigned fill);
     void reply(const std::vector<std::string>& bodies);
     void nak(const std::string& talker, const std::string& formatter, const std::string& reason);
+    host::Micros next_report_delay();
     void schedule_pc_traffic();
     std::string aar_body(unsigned message, unsigned period_s) const;
     void schedule_second();
@@ -227,6 +237,8 @@ class AisTransponder : public host::UartPeer {
     Wiring wiring_;
     Settings settings_;
     Faults faults_;
+    // Draws report delays within the spread; fixed start, so runs repeat.
+    uint32_t report_draw_ = 1;
     bool attached_ = false;
     bool powered_ = false;
     bool booted_ = false;
@@ -245,5 +257,9 @@ class AisTransponder : public host::UartPeer {
     LocalAir own_air_;
     std::shared_ptr<VhfLink> link_;
 };
+
+// Sets the report delay to `low_ms`..`high_ms` (equal for a fixed delay);
+// false, changing nothing, unless 0 < low <= high <= kMaxReportDelayMs.
+bool set_report_delay(unsigned low_ms, unsigned high_ms, AisTransponder::Settings* settings);
 
 }  // namespace sim

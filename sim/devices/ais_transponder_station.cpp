@@ -50,8 +50,33 @@ std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* err
 // The faults, each true or false: "transponder_silent",
 // "transponder_bad_checksums", "transponder_nak_all",
 // "transponder_late_replies", "transponder_pc_attached".
+// "transponder_report_delay_ms": a number, or [min, max] for a spread.
+bool parse_report_delay_step(const nlohmann::json& value, DeviceStep* step, std::string* expected) {
+    *expected = "a delay in ms (1.." + std::to_string(AisTransponder::kMaxReportDelayMs) +
+                "), or [min, max]";
+    const bool pair = value.is_array() && value.size() == 2;
+    const nlohmann::json& low = pair ? value[0] : value;
+    const nlohmann::json& high = pair ? value[1] : value;
+    if (!low.is_number_unsigned() || !high.is_number_unsigned()) {
+        return false;
+    }
+    AisTransponder::Settings check;
+    const unsigned low_ms = low.get<unsigned>();
+    const unsigned high_ms = high.get<unsigned>();
+    if (!set_report_delay(low_ms, high_ms, &check)) {
+        return false;
+    }
+    *step = [low_ms, high_ms](Device& device) {
+        set_report_delay(low_ms, high_ms, &model_of<AisTransponder>(device).settings());
+    };
+    return true;
+}
+
 bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep* step,
                 std::string* expected) {
+    if (key == "transponder_report_delay_ms") {
+        return parse_report_delay_step(value, step, expected);
+    }
     if (key.rfind("transponder_", 0) != 0) {
         return parse_transponder_air_step(key, value, step, expected);
     }
@@ -75,9 +100,9 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
 }  // namespace
 
 DeviceType ais_transponder_device_type() {
-    std::vector<const char*> keys = {"transponder_silent", "transponder_bad_checksums",
-                                     "transponder_nak_all", "transponder_late_replies",
-                                     "transponder_pc_attached"};
+    std::vector<const char*> keys = {"transponder_silent",      "transponder_bad_checksums",
+                                     "transponder_nak_all",     "transponder_late_replies",
+                                     "transponder_pc_attached", "transponder_report_delay_ms"};
     keys.insert(keys.end(), transponder_air_keys().begin(), transponder_air_keys().end());
     return {"ais_transponder", "ais_transponder.txt", keys, &load, &parse_step};
 }

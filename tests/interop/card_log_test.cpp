@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "devices/sensor_channels.h"
 #include "devices/tidelink.h"
 #include "host/machine.h"
+#include "codec/ais_messages.h"
+#include "codec/ais_sentences.h"
 #include "station.h"
 #include "support/fat_tools.h"
 #include "support/state_dir.h"
@@ -347,19 +350,93 @@ TEST_F(CardLogStation, AVolumeAt99PercentGetsNoNewDirectory) {
     EXPECT_EQ(0, fsck_volume(image(), 223).status);
 }
 
-TEST_F(CardLogStation, AnHourFileThatWillNotOpenIsGivenUpAfterThirtyAttempts) {
+// Only that hour's file is given up, after 30 attempts at least a second
+// apart; the next hour's file opens and logs.
+TEST_F(CardLogStation, AnHourFileThatWillNotOpenIsGivenUpForThatHourOnly) {
     start();
     host::run_for(2 * kMinute);
     host::power_off();
     ASSERT_EQ(0, mtools("mattrib", image(), 223, "+r ::/25_05_20/10_VDM.TXT").status);
     host::usb_take_output();
     host::power_on();
-    host::run_for(3 * kMinute);
-    const std::string out = host::usb_take_output();
+    ship_every(20 * kSecond);
+    std::string out;
+    for (int second = 0; second < 3 * 60; ++second) {
+        host::run_for(kSecond);
+        const std::string slice = host::usb_take_output();
+        EXPECT_LE(count(slice, "Intento creacion fichero numero: "), 1u) << "second " << second;
+        out += slice;
+    }
     EXPECT_EQ(30u, count(out, "Intento creacion fichero numero: ")) << out;
     EXPECT_NE(std::string::npos, out.find("Intento creacion fichero numero: 29\r\n"));
     EXPECT_EQ(std::string::npos, out.find("Intento creacion fichero numero: 30"));
+    host::run_for(60 * kMinute);
     EXPECT_EQ(0u, host::restart_count());
+    host::power_off();
+    const ToolRun next = mtools("mtype", image(), 223, "::/25_05_20/11_VDM.TXT");
+    ASSERT_EQ(0, next.status) << next.output;
+    EXPECT_GE(records(next.output).size(), 3u);
+}
+
+// Dense traffic, two-part messages among it, across the hour and across the
+// station's own command waits: every sentence the station was given is on
+// the card once, in the file of the hour its tag block names.
+TEST_F(CardLogStation, EverySentenceHeardIsLoggedOnceInTheHourItsTagNames) {
+    HeardVdm heard_vdm;
+    start();
+    host::run_for(58 * kMinute);
+    host::add_listener(&heard_vdm);
+    sim::AisTransponder::Recording recording;
+    codec::VdmOptions options;
+    for (int i = 0; i < 20 * 240; ++i) {
+        codec::Message message;
+        message.numbers = {{"mmsi", 200000000 + i}};
+        if (i % 10 == 0) {
+            // A binary message long enough for two sentences.
+            message.numbers.insert(
+                {{"type", 6}, {"dest_mmsi", 224106730}, {"dac", 235}, {"fid", 10}});
+            // Its bits tell the messages apart in both sentences.
+            for (int k = 0; k < 300; ++k) {
+                message.data.push_back(((i >> (k % 13)) & 1) != 0);
+            }
+        } else {
+            message.numbers.insert({{"type", 1}, {"lat", 26000000 + i}, {"lon", -5000000}});
+        }
+        const auto bits = codec::encode_message(message);
+        ASSERT_TRUE(bits.has_value()) << i;
+        options.sequence_id = i % 10;
+        std::string lines;
+        for (const std::string& sentence : codec::vdm_sentences(*bits, options)) {
+            lines += sentence;
+        }
+        recording.bursts.push_back({i * 50 * host::kMillisecond, lines});
+    }
+    const uint32_t lost_before = host::uart_status(0).lost;
+    sim::station_devices().transponder->replay(recording);
+    host::run_for(5 * kMinute);
+    host::remove_listener(&heard_vdm);
+    EXPECT_EQ(lost_before, host::uart_status(0).lost) << "nothing lost to a full port";
+    host::power_off();
+
+    std::map<std::string, int> logged;
+    for (const char* hour : {"10", "11"}) {
+        const ToolRun log =
+            mtools("mtype", image(), 223, std::string("::/25_05_20/") + hour + "_VDM.TXT");
+        ASSERT_EQ(0, log.status) << log.output;
+        for (const Record& record : records(log.output)) {
+            const size_t c = record.tag.find(",c:");
+            ASSERT_NE(std::string::npos, c) << record.tag;
+            const long unix_time = std::stol(record.tag.substr(c + 3));
+            EXPECT_EQ(std::stoi(hour), unix_time / 3600 % 24) << record.tag << record.sentence;
+            ++logged[record.sentence];
+        }
+    }
+    ASSERT_GE(heard_vdm.sentences.size(), 20u * 240u);
+    size_t once = 0;
+    for (const std::string& sentence : heard_vdm.sentences) {
+        once += logged[sentence] == 1 ? 1 : 0;
+    }
+    EXPECT_EQ(heard_vdm.sentences.size(), once) << "every sentence heard, logged once";
 }
 
 class CardLogTraffic : public CardLogStation {

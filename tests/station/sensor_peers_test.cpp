@@ -74,10 +74,11 @@ std::string bytes_of(const codec::Bits& bits) {
 
 class SensorPeerStation : public ::testing::Test {
   protected:
-    void start(int device_type) {
+    void start(int device_type, unsigned report_delay_ms = 1500) {
         // The transponder reports message 6 as configured, so the station
         // sends the ones it is asked for.
-        std::ofstream(state_.path() / "ais_transponder.txt") << "msg6_period_s 30\n";
+        std::ofstream(state_.path() / "ais_transponder.txt")
+            << "msg6_period_s 30\nreport_delay_ms " << report_delay_ms << "\n";
         host::reset_machine();
         sim::Options options;
         options.state_dir = state_.path().string();
@@ -179,8 +180,13 @@ TEST_F(SensorPeerStation, ABaseStationRequestGoesOutAsMessage6ToItsDestination) 
     EXPECT_EQ("HELLO", bytes_of(message.data));
 }
 
-TEST_F(SensorPeerStation, A123ByteTidelinkFrameGoesOutAsThreeMessages6) {
-    start(2);
+// Each part goes out once, whether the transponder reports it before the
+// request's reply time is over or well after.
+class TidelinkReportDelay : public SensorPeerStation,
+                            public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(TidelinkReportDelay, A123ByteTidelinkFrameGoesOutOnceAsThreeMessages6) {
+    start(2, GetParam());
     host::run_for(90 * kSecond);
     std::string text = "2,7,X,Y,T$3 ";
     // The frame with its "*hh" and CR LF is 123 bytes.
@@ -206,7 +212,12 @@ TEST_F(SensorPeerStation, A123ByteTidelinkFrameGoesOutAsThreeMessages6) {
         data += bytes.substr(1);
     }
     EXPECT_EQ(frame, data);
+    host::run_for(2 * kMinute);
+    EXPECT_EQ(3u, of_type(transmitted(transponder()), 6).size()) << "no part sent again";
 }
+
+INSTANTIATE_TEST_SUITE_P(EarlyDefaultAndLate, TidelinkReportDelay,
+                         ::testing::Values(200, 1500, 4000));
 
 TEST_F(SensorPeerStation, MessagesSixOnTheAirReachTheTidelinkDeviceAsOneBlock) {
     start(2);
@@ -240,12 +251,23 @@ TEST_F(SensorPeerStation, MessagesSixOnTheAirReachTheTidelinkDeviceAsOneBlock) {
         EXPECT_TRUE(block.tag.valid()) << block.tag.text;
         EXPECT_EQ(kStationName, block.tag.station);
     }
-    // Another application's message is not for it.
+    // Not for it: another application's message, one addressed to another
+    // station, and a block whose parts come from two senders. A part sent
+    // twice is taken once.
     sim::AisTransponder::AddressedBinary other = part(0x11, first);
     other.dac = 1;
-    ASSERT_TRUE(transponder().receive_msg6(other, nullptr));
-    host::run_for(10 * kSecond);
-    EXPECT_EQ(2u, tidelink().blocks().size());
+    sim::AisTransponder::AddressedBinary elsewhere = part(0x11, first);
+    elsewhere.to = kRemoteMmsi;
+    sim::AisTransponder::AddressedBinary second_sender = part(0x22, second);
+    second_sender.from = kRemoteMmsi + 1;
+    for (const auto& message : {other, elsewhere, part(0x31, first), second_sender,
+                                part(0x21, first), part(0x21, first), part(0x22, second)}) {
+        ASSERT_TRUE(transponder().receive_msg6(message, nullptr));
+        host::run_for(3 * kSecond);
+    }
+    host::run_for(5 * kSecond);
+    ASSERT_EQ(3u, tidelink().blocks().size());
+    EXPECT_EQ(first + second, tidelink().blocks()[2].body);
 }
 
 }  // namespace

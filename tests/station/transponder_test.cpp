@@ -143,4 +143,72 @@ TEST_F(TransponderStationTest, PcProgramOnTheTransponderSuspendsTheSequence) {
     EXPECT_EQ(0u, run_until_requests(1, 4 * kMinute)) << "no request while the PC has it";
 }
 
+// A PC session across the hour, when a time synchronisation falls due and
+// no GPS sentence comes: 120 s after the PC's last sign the station takes
+// the transponder back and broadcasts again.
+TEST_F(TransponderStationTest, APcSessionAcrossTheHourEndsWhenThePcFallsSilent) {
+    ASSERT_NE(0u, run_until_requests(1, 2 * kMinute));
+    host::run_for(57 * kMinute - host::now());
+    transponder().faults().pc_attached = true;
+    host::run_for(5 * kMinute);
+    transponder().faults().pc_attached = false;
+    const host::Micros silent = host::now();
+    const host::Micros back = run_until_requests(1, 6 * kMinute);
+    ASSERT_NE(0u, back) << "the station never took the transponder back";
+    EXPECT_GE(back - silent, 110 * kSecond);
+    EXPECT_LE(back - silent, 3 * kMinute);
+}
+
+// The transponder reports its transmissions early or late: each report
+// confirms its request. The next message 8 follows the report by the period
+// less 5 s, and a second ship inside the rectangle is warned as soon as the
+// first warning is confirmed, not a whole message 12 period later.
+class ReportDelayTest : public TransponderStationTest,
+                        public ::testing::WithParamInterface<unsigned> {};
+
+// When each new request carrying `marker` reached the transponder, over
+// `duration`.
+std::vector<host::Micros> request_times(const std::string& marker, host::Micros duration) {
+    std::vector<host::Micros> times;
+    size_t seen = 0;
+    for (const host::Micros end = host::now() + duration; host::now() < end;) {
+        host::run_for(100 * host::kMillisecond);
+        const auto& bodies = sim::station_devices().transponder->received();
+        for (; seen < bodies.size(); ++seen) {
+            if (bodies[seen].find(marker) != std::string::npos) {
+                times.push_back(host::now());
+            }
+        }
+    }
+    return times;
+}
+
+TEST_P(ReportDelayTest, EveryReportConfirmsItsRequest) {
+    const unsigned delay_ms = GetParam();
+    ASSERT_TRUE(sim::set_report_delay(delay_ms, delay_ms, &transponder().settings()));
+    const host::Micros first = run_until_requests(1, 2 * kMinute);
+    ASSERT_NE(0u, first);
+    const host::Micros second = run_until_requests(1, 4 * kMinute);
+    ASSERT_NE(0u, second);
+    const host::Micros reported = first + delay_ms * host::kMillisecond;
+    EXPECT_GE(second - reported, 174 * kSecond);
+    EXPECT_LE(second - reported, 176 * kSecond + 200 * host::kMillisecond);
+
+    // Two ships enter the watched rectangle together.
+    for (uint32_t mmsi : {224106730u, 224106731u}) {
+        sim::AisTransponder::Ship ship;
+        ship.mmsi = mmsi;
+        ship.latitude = 43.366;
+        ship.longitude = -8.40;
+        ship.every = 10 * kSecond;
+        std::string error;
+        ASSERT_TRUE(transponder().add_ship(ship, &error)) << error;
+    }
+    const auto warnings = request_times(",12,", 2 * kMinute);
+    ASSERT_EQ(2u, warnings.size()) << "one warning to each ship";
+    EXPECT_LT(warnings[1] - warnings[0], 30 * kSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(EarlyDefaultAndLate, ReportDelayTest, ::testing::Values(200, 1500, 4000));
+
 }  // namespace

@@ -43,8 +43,42 @@ class StoreTraps {
     StoreTraps& operator=(const StoreTraps&) = delete;
 
     // Watches stores to `length` (1, 2, 4 or 8, aligned) bytes at `address`.
-    // False when the machine gives no watchpoints to this process.
+    // False when the machine gives no watchpoints to this process, or gives
+    // them but never signals (some virtual machines).
     bool watch(const volatile void* address, unsigned length) {
+        if (!probed_) {
+            probed_ = true;
+            working_ = probe();
+        }
+        return working_ && arm(address, length);
+    }
+
+    int hits() const { return hits_; }
+
+  private:
+    static constexpr int kSignal = SIGIO;
+
+    static void nothing() {}
+
+    // One store to a byte of its own must raise the signal.
+    bool probe() {
+        static volatile uint8_t byte = 0;
+        const Callback callback = callback_;
+        callback_ = &StoreTraps::nothing;
+        bool fired = false;
+        if (arm(&byte, 1)) {
+            byte = static_cast<uint8_t>(byte + 1);
+            fired = hits_ == 1;
+            ioctl(fds_.back(), PERF_EVENT_IOC_DISABLE, 0);
+            close(fds_.back());
+            fds_.pop_back();
+        }
+        hits_ = 0;
+        callback_ = callback;
+        return fired;
+    }
+
+    bool arm(const volatile void* address, unsigned length) {
         perf_event_attr attr;
         std::memset(&attr, 0, sizeof attr);
         attr.type = PERF_TYPE_BREAKPOINT;
@@ -71,11 +105,6 @@ class StoreTraps {
         return true;
     }
 
-    int hits() const { return hits_; }
-
-  private:
-    static constexpr int kSignal = SIGIO;
-
     static StoreTraps*& instance() {
         static StoreTraps* current = nullptr;
         return current;
@@ -100,5 +129,7 @@ class StoreTraps {
     Callback callback_ = nullptr;
     std::vector<int> fds_;
     volatile int hits_ = 0;
+    bool probed_ = false;
+    bool working_ = false;
     struct sigaction previous_ {};
 };

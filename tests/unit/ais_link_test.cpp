@@ -252,6 +252,61 @@ TEST_F(AisLinkTest, BurstEndsAtSilenceWhileACommandWaitsAndAtTheLineFeedWhenIdle
     }
 }
 
+// Traffic with no pause in it while a command waits: each burst ends at a
+// sentence's end within a bounded time, and every byte is handed over once.
+TEST_F(AisLinkTest, ABurstUnderUnbrokenTrafficEndsAtASentenceInBoundedTime) {
+    stais.ccomando = 12;
+    stais.cextraigo = 2;  // each burst's bytes are dumped
+    std::string stream;
+    for (int i = 0; i < 60; ++i) {
+        char body[48];
+        std::snprintf(body, sizeof body, "AIALR,000000.00,%03d,A,V,LINE", i);
+        stream += sentence(body);
+    }
+    host::uart_peer_send(0, stream, 38400);
+    const host::Micros line = stream.size() * 10 * host::kSecond / 38400;
+    const host::Micros start = host::now();
+    std::string dumped;
+    int bursts = 0;
+    while (host::now() < start + line + 200 * host::kMillisecond) {
+        if (Serial0.available() == 0) {
+            spend(host::kMillisecond);
+            continue;
+        }
+        const host::Micros from = host::now();
+        procesamos_ais();
+        ++bursts;
+        EXPECT_LT(host::now() - from, 300 * host::kMillisecond) << bursts;
+        const std::string out = usb();
+        const size_t arrow = out.find(") =>");
+        ASSERT_NE(std::string::npos, arrow);
+        const std::string bytes = out.substr(arrow + 4, out.find("\r\n", arrow) - arrow - 4);
+        EXPECT_EQ('a', bytes.back()) << "a burst ends with a sentence's line feed";
+        dumped += bytes;
+    }
+    std::string visible = stream;
+    for (char& c : visible) {
+        c = c == '\r' ? 'd' : c == '\n' ? 'a' : c;
+    }
+    EXPECT_EQ(visible, dumped) << "every byte once, in order";
+    EXPECT_EQ(0u, host::uart_status(0).lost);
+    EXPECT_GE(bursts, 3) << "the stream was cut into bursts";
+}
+
+// A link restart forgets the MMSI while a broadcast may still be due: nothing
+// goes out in the station's name, and the identity is asked for again.
+TEST_F(AisLinkTest, NothingGoesOutInTheStationsNameBeforeItsMmsiIsKnown) {
+    stais.lmmsi = kUnknown;
+    stais.ifrecuencia_msg8 = 180;
+    stais.itimeout_tx_msg8 = 0;
+    EXPECT_EQ("", step(0));
+    EXPECT_EQ(3, stais.ccomando) << "the scheduler asks for the identity";
+    for (uint8_t command : {15, 16, 18, 19, 20, 21, 22, 23}) {
+        EXPECT_EQ("$UPANQ,AID*3B\r\n", step(command)) << static_cast<int>(command);
+        EXPECT_EQ(3, stais.ccomando) << static_cast<int>(command);
+    }
+}
+
 // ---- Receive framing -----------------------------------------------------------
 
 TEST_F(AisLinkTest, FramingFindsEachSentenceStart) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ais.h"
+#include "codec/ais_bits.h"
 #include "codec/ais_messages.h"
 #include "codec/ais_sentences.h"
 #include "codec/nmea.h"
@@ -349,6 +350,147 @@ TEST_F(AisTrafficTest, OneWarningPerShipThatEnters) {
     burst(other);
     EXPECT_EQ(1, shipras.cnew_msg12);
     EXPECT_EQ(244000001u, shipras.lmmsi_detectado);
+}
+
+}  // namespace
+
+namespace {
+
+// Later fragments carry the rest of a payload: read as messages of their
+// own, the second part of this recorded message 5 would be a class B report.
+TEST_F(AisTrafficTest, OnlyTheFirstFragmentNamesTheMessage) {
+    const std::string tail = "B:63d0B5Dp423888888888888880";
+    const auto bits = codec::dearmour_payload(tail, 2);
+    ASSERT_TRUE(bits.has_value());
+    // Where it would put a class B boat (longitude and latitude fields of
+    // message 18).
+    const codec::BitReader phantom(*bits);
+    ASSERT_EQ(18u, phantom.get(0, 6));
+    const int64_t lon = phantom.get_signed(57, 28);
+    const int64_t lat = phantom.get_signed(85, 27);
+    configuracion_ais.cenable_shipras = 1;
+    configuracion_ais.llongitud_shipras[0] = static_cast<int32_t>(lon - 1000);
+    configuracion_ais.llongitud_shipras[1] = static_cast<int32_t>(lon + 1000);
+    configuracion_ais.llatitud_shipras[0] = static_cast<int32_t>(lat - 1000);
+    configuracion_ais.llatitud_shipras[1] = static_cast<int32_t>(lat + 1000);
+    stais.cextraigo = 1;
+    burst(
+        "!AIVDM,2,1,1,B,53fHQv02=uEkTP7;73D=TLqE>222222222222216C8H,0*1D\r\n"
+        "!AIVDM,2,2,1,B,B:63d0B5Dp423888888888888880,2*79\r\n");
+    EXPECT_EQ(0, shipras.cnew_msg12) << "no warning to a ship that does not exist";
+    EXPECT_EQ(std::string::npos, usb().find("Ship B"));
+    // The same payload alone is a report inside the rectangle.
+    burst(codec::build_sentence('!', "AIVDM,1,1,,B," + tail + ",2"));
+    EXPECT_EQ(1, shipras.cnew_msg12);
+
+    // The second part of an own two-part message confirms nothing.
+    stais.itimeout_tx_msg12 = 40;
+    stais.ifrecuencia_msg12 = 60;
+    burst(codec::build_sentence('!', "AIVDO,2,2,3,A,<" + std::string(20, '0') + ",2"));
+    EXPECT_EQ(40, stais.itimeout_tx_msg12);
+    EXPECT_EQ(std::string::npos, usb().find("AIS sent"));
+}
+
+// A transponder may report a transmission before the station has stopped
+// waiting for the request's reply, or while it waits on another command.
+TEST_F(AisTrafficTest, AConfirmationCountsWheneverItComes) {
+    codec::Message msg6;
+    msg6.numbers = {
+        {"type", 6}, {"mmsi", kMmsi}, {"dest_mmsi", 235040000}, {"dac", 11}, {"fid", 11}};
+    codec::Message msg8;
+    msg8.numbers = {{"type", 8}, {"mmsi", kMmsi}, {"dac", 1}, {"fid", 31}};
+    codec::Message msg12;
+    msg12.numbers = {{"type", 12}, {"mmsi", kMmsi}, {"dest_mmsi", 235040000}};
+    msg12.texts = {{"text", "KEEP CLEAR"}};
+    const struct {
+        const char* description;
+        uint8_t before;
+        const codec::Message& message;
+        uint8_t after;
+        bool wait_ends;
+    } cases[] = {
+        {"message 8 while its request waits", 19, msg8, 0, true},
+        {"message 8 while the antenna is read", 11, msg8, 11, false},
+        {"message 12 while its request waits", 20, msg12, 0, true},
+        {"last message 6 while its request waits", 16, msg6, 11, true},
+        {"last message 6 while the supply is read", 12, msg6, 12, false},
+        {"own AtoN report while a command waits", 11, aton_report(kMmsi, 0xE2), 11, false},
+    };
+    for (const auto& c : cases) {
+        stais.ifrecuencia_msg8 = 180;
+        stais.itimeout_tx_msg8 = 180;
+        stais.itimeout_tx_msg12 = 60;
+        stais.ccanal_msg6 = 0;
+        sensor[0].cnew_msg6 = 1;
+        stais.cprimer_msg_21_tras_reset = 1;
+        stais.ccomando = c.before;
+        stais.cesperando_respuesta = 1;
+        stais.ctimeout_respuesta_comando = 10;
+        burst(ais(c.message, true));
+        EXPECT_EQ(c.after, stais.ccomando) << c.description;
+        EXPECT_EQ(c.wait_ends ? 0 : 1, stais.cesperando_respuesta) << c.description;
+        const int64_t type = c.message.number("type");
+        EXPECT_EQ(type == 8 ? 175 : 180, stais.itimeout_tx_msg8) << c.description;
+        EXPECT_EQ(type == 12 ? 0 : 60, stais.itimeout_tx_msg12) << c.description;
+        EXPECT_EQ(type == 6 ? 0 : 1, sensor[0].cnew_msg6) << c.description;
+        EXPECT_EQ(1, stais.cprimer_msg_21_tras_reset) << c.description;
+    }
+}
+
+// Ships of a busy fairway, as many inside at once as the table holds: each
+// is warned once, in the order they entered, while each warning waits for
+// the one before it to go out.
+TEST_F(AisTrafficTest, EveryShipThatEntersIsWarnedOnceInTurn) {
+    configuracion_ais.cenable_shipras = 1;
+    configuracion_ais.llongitud_shipras[0] = 1200000;
+    configuracion_ais.llongitud_shipras[1] = 1400000;
+    configuracion_ais.llatitud_shipras[0] = 24800000;
+    configuracion_ais.llatitud_shipras[1] = 24900000;
+    constexpr uint32_t kFirst = 244000000;
+    constexpr unsigned kShips = CBARCOS_EN_ZONA;
+    std::vector<std::string> reports;
+    for (unsigned i = 0; i < kShips; ++i) {
+        reports.push_back(ais(ship(i % 2 ? 18 : 1, kFirst + i, 24845000, 1300000), false));
+    }
+    std::vector<uint32_t> warned;
+    // The sequencer sends a pending warning now and then; meanwhile every
+    // ship keeps reporting from inside.
+    auto send_pending = [&warned] {
+        if (shipras.cnew_msg12 == 1) {
+            warned.push_back(shipras.lmmsi_detectado);
+            shipras.cnew_msg12 = 0;
+            siguiente_aviso_msg12();
+        }
+    };
+    for (unsigned round = 0; round < 3; ++round) {
+        for (unsigned i = 0; i < kShips; ++i) {
+            burst(reports[i]);
+            if (i % 3 == 0) {
+                send_pending();
+            }
+        }
+    }
+    for (unsigned i = 0; i < kShips; ++i) {
+        send_pending();
+    }
+    ASSERT_EQ(kShips, warned.size());
+    for (unsigned i = 0; i < kShips; ++i) {
+        EXPECT_EQ(kFirst + i, warned[i]) << i;
+    }
+    // Ships silent for ten minutes are forgotten; one that reports inside
+    // again is a new arrival. Nine minutes are not enough.
+    for (int minute = 0; minute < 9; ++minute) {
+        envejecimiento_barcos();
+    }
+    burst(reports[0]);
+    EXPECT_EQ(0, shipras.cnew_msg12);
+    envejecimiento_barcos();
+    burst(reports[1]);
+    EXPECT_EQ(1, shipras.cnew_msg12) << "silent for ten minutes: forgotten";
+    EXPECT_EQ(kFirst + 1, shipras.lmmsi_detectado);
+    shipras.cnew_msg12 = 0;
+    burst(reports[0]);
+    EXPECT_EQ(0, shipras.cnew_msg12) << "it reported a minute ago";
 }
 
 }  // namespace

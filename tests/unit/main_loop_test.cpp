@@ -117,19 +117,21 @@ TEST_F(LoopTest, ExpiredReplyWaitAppliesTheTableOnlyWithoutAlarmOrPc) {
     }
 }
 
+// Whatever the time synchronisation's state: the scheduler that would move
+// it on does not run while the PC has the transponder.
 TEST_F(LoopTest, SilentPcProgramHandsTheTransponderBack) {
-    stais.cconexion_software_pc = 2;
-    stais.csegundos_sin_tramas_deteccion_usb = 119;
-    loop();
-    EXPECT_EQ(2, stais.cconexion_software_pc);
-    stais.csegundos_sin_tramas_deteccion_usb = 120;
-    stais.cnueva_sincronizacion_horaria = 3;
-    loop();
-    EXPECT_EQ(2, stais.cconexion_software_pc) << "not during a time synchronisation";
-    stais.cnueva_sincronizacion_horaria = 0;
-    loop();
-    EXPECT_EQ(0, stais.cconexion_software_pc);
-    EXPECT_EQ(1, stais.cstatus_gps);
+    for (uint8_t csync : {0, 1, 2, 3}) {
+        stais.cconexion_software_pc = 2;
+        stais.cstatus_gps = 0;
+        stais.cnueva_sincronizacion_horaria = csync;
+        stais.csegundos_sin_tramas_deteccion_usb = 119;
+        loop();
+        EXPECT_EQ(2, stais.cconexion_software_pc) << int(csync);
+        stais.csegundos_sin_tramas_deteccion_usb = 120;
+        loop();
+        EXPECT_EQ(0, stais.cconexion_software_pc) << int(csync);
+        EXPECT_EQ(1, stais.cstatus_gps) << int(csync);
+    }
 }
 
 TEST_F(LoopTest, OnlyTheFirstWeatherChannelIsScheduled) {

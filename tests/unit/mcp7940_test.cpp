@@ -400,13 +400,15 @@ TEST_F(ClockRereadTest, NewHourStartsANewLogDirectory) {
     EXPECT_EQ(0, stsd.ccreacion_nuevo_directorio);
     EXPECT_EQ(2, stsd.ccreacion_nuevo_fichero[0]);
 
-    // The clock has passed 11:00: the open file is given up, the one still
-    // to be created stays to be created.
+    // The clock has passed 11:00: the open file is closed, and both files
+    // wait for the new hour's directory, with their attempts afresh.
+    stsd.cintentos_creacion_fichero[1] = 12;
     spend(15 * kSecond);
     ktr09.creintentos_lectura_fecha = 10;
     loop();
     EXPECT_EQ(creacion_variable_fecha(24, 6, 1, 11, 0), stsd.lfecha_fichero);
     EXPECT_EQ(1, stsd.ccreacion_nuevo_directorio);
     EXPECT_EQ(0, stsd.ccreacion_nuevo_fichero[0]);
-    EXPECT_EQ(1, stsd.ccreacion_nuevo_fichero[1]);
+    EXPECT_EQ(0, stsd.ccreacion_nuevo_fichero[1]);
+    EXPECT_EQ(0, stsd.cintentos_creacion_fichero[1]);
 }
