@@ -59,7 +59,8 @@ void install_stop_handler() {
 
 // A terminal on stdin sends each key as typed, Enter as CR, without local
 // echo (the station echoes), as a terminal program on the USB port would;
-// Ctrl-C still stops the simulator. The settings come back on exit.
+// Ctrl-C still stops the simulator. The settings come back on exit, also
+// when a state file stops the run at once.
 class KeyboardMode {
   public:
     KeyboardMode() {
@@ -72,18 +73,20 @@ class KeyboardMode {
         keys.c_cc[VMIN] = 1;
         keys.c_cc[VTIME] = 0;
         active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+        sim::before_state_stop(&restore);
     }
     KeyboardMode(const KeyboardMode&) = delete;
     KeyboardMode& operator=(const KeyboardMode&) = delete;
-    ~KeyboardMode() {
+    ~KeyboardMode() { restore(); }
+
+  private:
+    static void restore() {
         if (active_) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
         }
     }
-
-  private:
-    termios saved_{};
-    bool active_ = false;
+    static inline termios saved_{};
+    static inline bool active_ = false;
 };
 
 // What stdin has ready, without waiting; sets `closed` at end of input.

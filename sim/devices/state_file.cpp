@@ -189,6 +189,7 @@ namespace {
 
 std::mutex g_stop_mutex;
 std::vector<std::string> g_remove_when_stopped;
+void (*g_before_stop)() = nullptr;
 
 }  // namespace
 
@@ -204,8 +205,16 @@ void keep_if_stopped(const std::string& file) {
         g_remove_when_stopped.end());
 }
 
+void before_state_stop(void (*action)()) {
+    std::lock_guard<std::mutex> lock(g_stop_mutex);
+    g_before_stop = action;
+}
+
 void stop_on_state_error(const std::string& file, const std::string& error) {
     std::lock_guard<std::mutex> lock(g_stop_mutex);
+    if (g_before_stop != nullptr) {
+        g_before_stop();
+    }
     std::fflush(stdout);
     std::fprintf(stderr, "ktr09-sim: %s: %s\n", file.c_str(), error.c_str());
     for (const std::string& leftover : g_remove_when_stopped) {

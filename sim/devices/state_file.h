@@ -66,5 +66,7 @@ bool try_write_state_file(const std::string& file, const std::string& contents);
 // made), or that may again (keep_if_stopped).
 void remove_if_stopped(const std::string& file);
 void keep_if_stopped(const std::string& file);
+// What such a stop does first (put the terminal's settings back).
+void before_state_stop(void (*action)());
 
 }  // namespace sim
