@@ -251,16 +251,16 @@ int main(int argc, char** argv) {
             return sim::kExitStateError;
         }
     }
-    const int listener = sim::vhf::listen_unix(socket.string(), &error);
-    if (listener < 0) {
-        std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
-        return sim::kExitRunFault;
-    }
     for (unsigned i = 0; i < launch.stations && !external; ++i) {
         if (!prepare_state(launch, i, &error)) {
             std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
             return sim::kExitStateError;
         }
+    }
+    const int listener = sim::vhf::listen_unix(socket.string(), &error);
+    if (listener < 0) {
+        std::fprintf(stderr, "ktr09-link: %s\n", error.c_str());
+        return sim::kExitRunFault;
     }
     std::vector<Station> started;
     for (unsigned i = 0; i < launch.stations && !external; ++i) {
