@@ -158,12 +158,12 @@ class StateFileOnFullDisk : public testing::TestWithParam<const char*> {};
 
 TEST_P(StateFileOnFullDisk, StopsTheRunAtOnceNamingItAndLeavesItWhole) {
     const TemporaryStateDir temporary;
-    const fs::path dir = temporary.path() / "state";
-    ASSERT_EQ(0, sim_stderr("--duration 0 --state-dir " + dir.string()).status);
     const SmallFilesystem disk(temporary.path() / "disk", 1024);
     if (!disk.mounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.refusal();
     }
+    const fs::path dir = temporary.path() / "state";
+    ASSERT_EQ(0, sim_stderr("--duration 0 --state-dir " + dir.string()).status);
     const fs::path file = dir / GetParam();
     const fs::path moved = temporary.path() / "disk" / GetParam();
     ASSERT_EQ(0, run_tool("cp --sparse=always " + file.string() + " " + moved.string()).status);
