@@ -144,11 +144,12 @@ TEST_F(TransponderStationTest, PcProgramOnTheTransponderSuspendsTheSequence) {
 }
 
 // A PC session across the hour, when a time synchronisation falls due and
-// no GPS sentence comes: 120 s after the PC's last sign the station takes
-// the transponder back and broadcasts again.
+// no GPS fix comes: 120 s after the PC's last sign the station takes the
+// transponder back and broadcasts again.
 TEST_F(TransponderStationTest, APcSessionAcrossTheHourEndsWhenThePcFallsSilent) {
     ASSERT_NE(0u, run_until_requests(1, 2 * kMinute));
     host::run_for(57 * kMinute - host::now());
+    transponder().settings().gps_fix = false;
     transponder().faults().pc_attached = true;
     host::run_for(5 * kMinute);
     transponder().faults().pc_attached = false;
