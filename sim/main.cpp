@@ -202,6 +202,12 @@ int main(int argc, char** argv) {
             ->excludes(duration_option);
     app.add_option("--link-index", options.link_index, "This station's place on the link, from 0")
         ->needs(link_option);
+    CLI::Option* seed_option =
+        app.add_option("--seed", options.seed,
+                       "Vary the devices' timing (reply and report delays, GPS and weather "
+                       "sentence timing, bursts split across reads, the clock's drift) within "
+                       "what real ones show; the same seed gives the same run")
+            ->type_name("N");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -226,6 +232,9 @@ int main(int argc, char** argv) {
             options.mode = *scenario->mode;
         }
         options.configuration = scenario->configuration;
+        if (seed_option->count() == 0 && scenario->seed) {
+            options.seed = scenario->seed;
+        }
     }
 
     std::error_code failure;

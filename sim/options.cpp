@@ -140,6 +140,11 @@ ModePinLevels mode_pin_levels(int mode) {
     }
 }
 
+uint64_t station_seed(uint64_t link_seed, unsigned index) {
+    // The golden ratio's step: each station's models then mix it further.
+    return link_seed + index * 0x9E3779B97F4A7C15ull;
+}
+
 std::string format_seconds(uint64_t micros) {
     char text[32];
     std::snprintf(text, sizeof text, "%llu.%03llu s",

@@ -32,6 +32,9 @@ struct Options {
     // Configuration fields (JSON, as ktr09-config writes them) put into the
     // EEPROM image before the devices attach; empty for none.
     std::string configuration;
+    // With a seed, the device models' timing varies within their bounds,
+    // the same for the same seed; without one it is fixed.
+    std::optional<uint64_t> seed;
     // The ktr09-link socket to join as station `link_index` (empty: alone).
     std::string link;
     unsigned link_index = 0;
@@ -56,6 +59,11 @@ constexpr int kModeCount = 3;
 // Pin levels that select `mode` (0 .. kModeCount - 1): pin 20 high gives 0;
 // pin 20 low with pin 24 high gives 1; both low give 2.
 ModePinLevels mode_pin_levels(int mode);
+
+// The seed of station `index` of a link run with `link_seed`: station 0
+// gets the link's seed itself, so that it runs as ktr09-sim --seed would,
+// and every other one a seed of its own.
+uint64_t station_seed(uint64_t link_seed, unsigned index);
 
 // "12.345 s" style text of a virtual time in microseconds.
 std::string format_seconds(uint64_t micros);

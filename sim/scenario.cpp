@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <utility>
@@ -196,6 +197,14 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
                 return std::nullopt;
             }
             scenario.mode = static_cast<int>(value.get<int64_t>());
+        } else if (key == "seed") {
+            if (!value.is_number_unsigned()) {
+                fault("\"seed\": expected a whole number 0.." +
+                      std::to_string(std::numeric_limits<uint64_t>::max()) + ", got " +
+                      shown(value));
+                return std::nullopt;
+            }
+            scenario.seed = value.get<uint64_t>();
         } else if (key == "configuration") {
             codec::StationConfig config = codec::default_station_config();
             std::string config_error;
@@ -221,7 +230,7 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
             }
         } else {
             fault("unknown key " + in_quotes(key) +
-                  " (expected description, duration, mode, steps, configuration)");
+                  " (expected description, duration, mode, steps, configuration, seed)");
             return std::nullopt;
         }
     }

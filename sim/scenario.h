@@ -5,7 +5,7 @@
 // (terminal voltages, weather, faults). A scenario never touches the
 // firmware's records. // comments are allowed in the file.
 //
-//   {"description": "...", "duration": "10m", "mode": 1, "steps": [
+//   {"description": "...", "duration": "10m", "mode": 1, "seed": 7, "steps": [
 //     {"at": "5s", "usb": "DIP\r"}, {"at": "2m", "battery_volts": 11.0}, ...]}
 //
 // Each step has "at" (a duration from the start of the run) and exactly one
@@ -40,6 +40,8 @@ struct Scenario {
     std::string description;
     std::optional<uint64_t> duration;  // microseconds
     std::optional<int> mode;
+    // "seed": the device models' timing varies as with --seed (which wins).
+    std::optional<uint64_t> seed;
     // "configuration": fields of the configuration (as ktr09-config writes
     // them) put into the EEPROM image before the run, the others kept; as
     // JSON text, empty for none.

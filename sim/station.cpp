@@ -93,6 +93,12 @@ std::string attach_default_devices(const Options& options) {
             return error;
         }
     }
+    // After the new state is written, so that no drawn value lands in a file.
+    if (options.seed) {
+        for (const auto& device : attached.devices) {
+            device->vary(*options.seed);
+        }
+    }
     // A scenario's configuration goes into the EEPROM image before any
     // device attaches: the sensor channels' peers are cabled from it.
     if (!options.configuration.empty()) {

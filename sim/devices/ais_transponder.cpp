@@ -58,6 +58,14 @@ void AisTransponder::attach() {
     supply_.follow([this](bool supplied) { follow_power(supplied); });
 }
 
+// Its own generator: "AIS-ATON" in ASCII.
+constexpr uint64_t kVariationConstant = 0x4149532D41544F4Eull;
+
+void AisTransponder::vary(uint64_t seed) {
+    variation_ = Variation(seed, kVariationConstant);
+    output_.vary(&variation_);
+}
+
 void AisTransponder::follow_power(bool on) {
     if (on == powered_) {
         return;
@@ -67,6 +75,7 @@ void AisTransponder::follow_power(bool on) {
     ++generation_;
     line_.clear();
     meb_parts_.clear();
+    output_.drop_pending();
     if (!on) {
         return;
     }
@@ -74,6 +83,8 @@ void AisTransponder::follow_power(bool on) {
     host::schedule_in(kBootTime, [this, generation] {
         if (generation == generation_) {
             booted_ = true;
+            gps_phase_ = variation_.micros_between(kGpsPhaseLow, kGpsPhaseHigh);
+            gps_skipped_ = false;
             seconds_to_own_report_ = settings_.msg21_period_s;
             schedule_pc_traffic();
             schedule_second();
@@ -209,16 +220,15 @@ void AisTransponder::answer_psmt(const std::vector<std::string>& fields) {
             nak("PS", "MT", "Command malformed");
             return;
         }
-        reply({"PSMT,0," + command + ",0"});
+        const host::Micros replied = reply({"PSMT,0," + command + ",0"});
         // It acknowledges the filter before it forwards under the new one.
         const bool on = filter != 0;
         const uint64_t generation = generation_;
-        host::schedule_in((faults_.late_replies ? kLateReplyDelay : kReplyDelay) + 1,
-                          [this, generation, on] {
-                              if (generation == generation_) {
-                                  settings_.gps_output = on;
-                              }
-                          });
+        host::schedule_in(replied + 1, [this, generation, on] {
+            if (generation == generation_) {
+                settings_.gps_output = on;
+            }
+        });
         return;
     }
     const std::string code = fields[6];
@@ -326,11 +336,18 @@ void AisTransponder::transmit(unsigned message, const std::vector<std::string>& 
             reported_.push_back(sentence);
             burst += sentence;
         }
-        host::uart_peer_send(wiring_.uart_port, burst, wiring_.baud);
+        output_.send(burst);
     });
 }
 
 host::Micros AisTransponder::next_report_delay() {
+    if (variation_.on()) {
+        const bool pinned = settings_.report_delay_pinned;
+        const int64_t ms =
+            variation_.between(pinned ? settings_.report_delay_min_ms : kVariedReportDelayMinMs,
+                               pinned ? settings_.report_delay_max_ms : kVariedReportDelayMaxMs);
+        return static_cast<host::Micros>(ms) * host::kMillisecond;
+    }
     const unsigned low = settings_.report_delay_min_ms;
     const unsigned span = settings_.report_delay_max_ms - low;
     // Park and Miller's minimal standard generator: enough spread for a
@@ -346,7 +363,14 @@ void AisTransponder::nak(const std::string& talker, const std::string& formatter
         {"ANNAK," + talker + "," + formatter + "," + nine_digits(settings_.mmsi) + ",1," + reason});
 }
 
-void AisTransponder::reply(const std::vector<std::string>& bodies) {
+host::Micros AisTransponder::next_reply_delay() {
+    if (faults_.late_replies) {
+        return kLateReplyDelay;
+    }
+    return variation_.on() ? variation_.micros_between(kShortestReply, kLongestReply) : kReplyDelay;
+}
+
+host::Micros AisTransponder::reply(const std::vector<std::string>& bodies) {
     std::string burst;
     for (const std::string& body : bodies) {
         burst += faults_.bad_checksums ? codec::build_sentence_with_checksum(
@@ -354,12 +378,13 @@ void AisTransponder::reply(const std::vector<std::string>& bodies) {
                                        : codec::build_sentence('$', body);
     }
     const uint64_t generation = generation_;
-    const host::Micros delay = faults_.late_replies ? kLateReplyDelay : kReplyDelay;
+    const host::Micros delay = next_reply_delay();
     host::schedule_in(delay, [this, generation, burst] {
         if (generation == generation_ && !faults_.silent) {
-            host::uart_peer_send(wiring_.uart_port, burst, wiring_.baud);
+            output_.send(burst);
         }
     });
+    return delay;
 }
 
 // Configuration software on a PC talks to the transponder on its own: the
@@ -371,12 +396,9 @@ void AisTransponder::schedule_pc_traffic() {
             return;
         }
         if (faults_.pc_attached && !faults_.silent) {
-            host::uart_peer_send(
-                wiring_.uart_port,
-                codec::build_sentence('$', "ANTXT,1,1,80,USB connected") +
-                    codec::build_sentence('$', "ANACF," + nine_digits(settings_.mmsi) +
-                                                   ",4321.5000,N,00823.5000,W,1,0,C"),
-                wiring_.baud);
+            output_.send(codec::build_sentence('$', "ANTXT,1,1,80,USB connected") +
+                         codec::build_sentence('$', "ANACF," + nine_digits(settings_.mmsi) +
+                                                        ",4321.5000,N,00823.5000,W,1,0,C"));
         }
         schedule_pc_traffic();
     });
@@ -443,7 +465,12 @@ bool parse_report_delay(const std::string& text, Settings* s) {
     if (space == std::string::npos) {
         high = low;
     }
-    return set_report_delay(low, high, s);
+    if (!set_report_delay(low, high, s)) {
+        return false;
+    }
+    // The default a new file holds leaves a seeded run its own spread.
+    s->report_delay_pinned = low != high || low != AisTransponder::kDefaultReportDelayMs;
+    return true;
 }
 
 std::vector<std::pair<std::string, std::string>> entries(const Settings& s, const Faults& f) {
@@ -558,6 +585,7 @@ bool set_report_delay(unsigned low_ms, unsigned high_ms, AisTransponder::Setting
     }
     settings->report_delay_min_ms = low_ms;
     settings->report_delay_max_ms = high_ms;
+    settings->report_delay_pinned = true;
     return true;
 }
 

@@ -16,6 +16,28 @@
 // settings. It talks only through the UART bytes and reads only the output
 // pin's level.
 //
+// With a seed (vary) its timing varies as a real unit's does, within these
+// bounds, each drawn afresh where it applies:
+// - reply to a query or command: kShortestReply..kLongestReply after the
+//   sentence's end (assumed: AtoN units answer within tens to a few hundred
+//   ms; the station's shortest reply time-out is 1 s, and a unit past it is
+//   the late_replies fault, not variation);
+// - !AIVDO report of a requested broadcast: 100..4000 ms after the request
+//   (the slot is taken at once, or RATDMA waits up to its 4 s selection
+//   window), unless the state file or a scenario set a delay other than the
+//   default 1500 ms, whose spread then holds;
+// - its GPS output: the first sentence of each second starts
+//   kGpsPhaseLow..kGpsPhaseHigh after the UTC second (drawn at each boot)
+//   plus 0..kGpsPhaseJitter (each second), with 0..kLongestGpsSpacing
+//   between the sentences (assumed: a receiver writes an epoch's sentences
+//   once its fix is computed, tens to hundreds of ms after the second, one
+//   by one); and now and then (kGpsGapChance a second, never two seconds
+//   in a row) a second with none, as when the receiver skips an epoch;
+// - every burst it sends may reach the line in pieces (UartOutput).
+// Without a seed, replies come kReplyDelay after the sentence, reports
+// after report_delay_ms (a spread drawn from a fixed sequence), and the
+// GPS sentences on the second, back to back, every second.
+//
 // Its own transmissions (the messages the station asked for, its message 21)
 // also go on its VHF link, a lead before they end (devices/vhf_link.h), and
 // what other transponders on the link transmit it reports as !AIVDM. Alone
@@ -31,6 +53,7 @@
 
 #include "codec/ais_messages.h"
 #include "devices/supply_relay.h"
+#include "devices/variation.h"
 #include "devices/vhf_link.h"
 #include "host/machine.h"
 
@@ -47,6 +70,12 @@ bool parse_utc(const std::string& text, int64_t* seconds);
 
 class AisTransponder : public host::UartPeer {
   public:
+    static constexpr unsigned kDefaultReportDelayMs = 1500;
+    static constexpr unsigned kMaxReportDelayMs = 10000;
+    // The report delay's spread under a seed when none was set.
+    static constexpr unsigned kVariedReportDelayMinMs = 100;
+    static constexpr unsigned kVariedReportDelayMaxMs = 4000;
+
     // Identity and settings, kept in the state file as "name value" lines.
     struct Settings {
         uint32_t mmsi = 992471001;
@@ -87,10 +116,12 @@ class AisTransponder : public host::UartPeer {
         // fixed delay, or a spread drawn per report. Real units report
         // between about 0.1 s (slot taken at once) and 4 s (RATDMA waiting
         // for a free slot); the default is the delay this model always had.
-        unsigned report_delay_min_ms = 1500;
-        unsigned report_delay_max_ms = 1500;
+        unsigned report_delay_min_ms = kDefaultReportDelayMs;
+        unsigned report_delay_max_ms = kDefaultReportDelayMs;
+        // Set by a scenario, or by the state file to other than the fixed
+        // default: a seed leaves it as it is.
+        bool report_delay_pinned = false;
     };
-    static constexpr unsigned kMaxReportDelayMs = 10000;
 
     // Faults a scenario can switch on.
     struct Faults {
@@ -110,6 +141,14 @@ class AisTransponder : public host::UartPeer {
 
     static constexpr host::Micros kBootTime = 2 * host::kSecond;
     static constexpr host::Micros kReplyDelay = 150 * host::kMillisecond;
+    // Varied timing (see the top of this file).
+    static constexpr host::Micros kShortestReply = 10 * host::kMillisecond;
+    static constexpr host::Micros kLongestReply = 500 * host::kMillisecond;
+    static constexpr host::Micros kGpsPhaseLow = 20 * host::kMillisecond;
+    static constexpr host::Micros kGpsPhaseHigh = 500 * host::kMillisecond;
+    static constexpr host::Micros kGpsPhaseJitter = 30 * host::kMillisecond;
+    static constexpr host::Micros kLongestGpsSpacing = 20 * host::kMillisecond;
+    static constexpr double kGpsGapChance = 0.02;
     static constexpr host::Micros kLateReplyDelay = 6 * host::kSecond;
     static constexpr host::Micros kPcTrafficEvery = 10 * host::kSecond;
     // From an accepted request to the end of its transmission on the air.
@@ -124,6 +163,8 @@ class AisTransponder : public host::UartPeer {
 
     // Connects it to its UART and starts following its supply.
     void attach();
+    // Its timing varies from now on, drawn from `seed` (see above).
+    void vary(uint64_t seed);
     // Puts it on another VHF link (instead of its own air, where it is alone).
     void use_link(std::shared_ptr<VhfLink> link);
 
@@ -211,12 +252,18 @@ class AisTransponder : public host::UartPeer {
     void take_meb(const std::vector<std::string>& fields);
     void transmit(unsigned message, const std::vector<std::string>& header, const std::string& data,
                   unsigned fill);
-    void reply(const std::vector<std::string>& bodies);
+    // Sends them after the reply delay, which it returns.
+    host::Micros reply(const std::vector<std::string>& bodies);
     void nak(const std::string& talker, const std::string& formatter, const std::string& reason);
     host::Micros next_report_delay();
+    host::Micros next_reply_delay();
     void schedule_pc_traffic();
     std::string aar_body(unsigned message, unsigned period_s) const;
     void schedule_second();
+    // Whether this second's GPS output is skipped, and when in the second
+    // it starts.
+    bool skips_gps_second();
+    host::Micros gps_phase();
     void send_gps();
     void report_own_aton();
     // Sends unasked sentences while it is on and not silenced.
@@ -239,6 +286,10 @@ class AisTransponder : public host::UartPeer {
     Faults faults_;
     // Draws report delays within the spread; fixed start, so runs repeat.
     uint32_t report_draw_ = 1;
+    Variation variation_;
+    UartOutput output_{wiring_.uart_port, wiring_.baud};
+    host::Micros gps_phase_ = 0;  // drawn at each boot
+    bool gps_skipped_ = false;    // the last second had no GPS output
     bool attached_ = false;
     bool powered_ = false;
     bool booted_ = false;

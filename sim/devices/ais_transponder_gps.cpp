@@ -125,8 +125,17 @@ int64_t AisTransponder::utc_at(host::Micros when) const {
 
 void AisTransponder::send_unasked(const std::string& burst) {
     if (powered() && !faults_.silent) {
-        host::uart_peer_send(wiring_.uart_port, burst, wiring_.baud);
+        output_.send(burst);
     }
+}
+
+bool AisTransponder::skips_gps_second() {
+    gps_skipped_ = !gps_skipped_ && variation_.chance(kGpsGapChance);
+    return gps_skipped_;
+}
+
+host::Micros AisTransponder::gps_phase() {
+    return gps_phase_ + variation_.micros_between(0, kGpsPhaseJitter);
 }
 
 // Its receiver's output comes on the whole second of UTC; the own report's
@@ -138,8 +147,20 @@ void AisTransponder::schedule_second() {
         if (generation != generation_) {
             return;
         }
-        if (settings_.gps_output) {
-            send_gps();
+        // Drawn every second, output on or not, so that the station's
+        // gpsfilt does not shift the rest of the run's draws.
+        const bool skipped = skips_gps_second();
+        const host::Micros phase = gps_phase();
+        if (settings_.gps_output && !skipped) {
+            if (variation_.on()) {
+                host::schedule_in(phase, [this, generation] {
+                    if (generation == generation_ && settings_.gps_output) {
+                        send_gps();
+                    }
+                });
+            } else {
+                send_gps();
+            }
         }
         const unsigned period = settings_.msg21_period_s;
         if (period != 0) {
@@ -181,17 +202,19 @@ void AisTransponder::send_gps() {
     std::snprintf(hdop, sizeof hdop, "%.2f", s.hdop);
     char satellites[8];
     std::snprintf(satellites, sizeof satellites, "%02u", s.satellites);
-    std::string burst = codec::build_sentence(
+    std::vector<std::string> sentences = {codec::build_sentence(
         '$', std::string("GPRMC,") + clock + (s.gps_fix ? ",A," : ",V,") + latitude + "," +
-                 longitude + ",0.000,," + date + ",,," + (s.gps_fix ? "A" : "N"));
-    burst +=
+                 longitude + ",0.000,," + date + ",,," + (s.gps_fix ? "A" : "N"))};
+    sentences.push_back(
         codec::build_sentence('$', std::string("GPGGA,") + clock + "," + latitude + "," +
                                        longitude + (s.gps_fix ? ",1," : ",0,") + satellites + "," +
-                                       hdop + (s.gps_fix ? ",12.0,M,51.0,M,," : ",,,,,,"));
+                                       hdop + (s.gps_fix ? ",12.0,M,51.0,M,," : ",,,,,,")));
     for (const std::string& body : gsv_bodies(s.satellites)) {
-        burst += codec::build_sentence('$', body);
+        sentences.push_back(codec::build_sentence('$', body));
     }
-    send_unasked(burst);
+    if (powered() && !faults_.silent) {
+        output_.send_spaced(sentences, kLongestGpsSpacing);
+    }
 }
 
 // Message 21 with its name, its receiver's position and the AtoN status the

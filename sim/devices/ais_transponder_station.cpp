@@ -29,6 +29,7 @@ class TransponderDevice : public ModelDevice<AisTransponder> {
         return {};
     }
     void attach() override { model().attach(); }
+    void vary(uint64_t seed) override { model().vary(seed); }
 
   private:
     std::string file_;

@@ -5,6 +5,7 @@
 // the firmware only through the machine (bytes, pins, I2C transactions).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -24,6 +25,10 @@ class Device {
     virtual std::string write_new_state() { return {}; }
     // Connects it to the machine (after host::reset_machine).
     virtual void attach() = 0;
+    // A run with a seed: from attach on, the device's timing varies within
+    // its bounds, drawn from a generator of its own (devices/variation.h).
+    // Called before attach; without it the timing stays fixed.
+    virtual void vary(uint64_t seed) { static_cast<void>(seed); }
 };
 
 // A model held as a Device, for the set-up and for scenario steps to reach.

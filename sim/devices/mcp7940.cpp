@@ -6,6 +6,7 @@
 
 #include "devices/device.h"
 #include "devices/state_file.h"
+#include "devices/variation.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -60,6 +61,28 @@ Mcp7940::~Mcp7940() {
     }
 }
 
+void Mcp7940::vary(uint64_t seed) {
+    catch_up();
+    // Its own generator: "RTC-7940" in ASCII.
+    Variation variation(seed, 0x5254432D37393430ull);
+    drift_ppb_ = variation.between(-kLargestDriftPpb, kLargestDriftPpb);
+}
+
+host::Micros Mcp7940::crystal_time(host::Micros elapsed) {
+    if (drift_ppb_ == 0) {
+        return elapsed;
+    }
+    constexpr int64_t kBillion = 1000000000;
+    // Below 2^63 for any run shorter than some 14 years at the largest drift.
+    const int64_t scaled = static_cast<int64_t>(elapsed) * drift_ppb_ + drift_remainder_;
+    int64_t extra = scaled / kBillion;
+    if (scaled % kBillion < 0) {
+        --extra;
+    }
+    drift_remainder_ = scaled - extra * kBillion;
+    return static_cast<host::Micros>(static_cast<int64_t>(elapsed) + extra);
+}
+
 bool Mcp7940::can_oscillate() const {
     return !crystal_failed_ && ((regs_[kControl] & kExtOscBit) == 0 || external_clock_);
 }
@@ -77,7 +100,7 @@ void Mcp7940::catch_up() {
         starts_at_ = kNotStarting;
     }
     if (running_) {
-        const host::Micros total = subsecond_ + (now - counted_to_);
+        const host::Micros total = subsecond_ + crystal_time(now - counted_to_);
         subsecond_ = total % host::kSecond;
         for (host::Micros n = total / host::kSecond; n > 0; --n) {
             count_second();
@@ -296,6 +319,7 @@ class ClockDevice : public ModelDevice<Mcp7940> {
   public:
     using ModelDevice::ModelDevice;
     void attach() override { host::attach_i2c_device(Mcp7940::kAddress, &model()); }
+    void vary(uint64_t seed) override { model().vary(seed); }
 };
 
 std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {

@@ -10,6 +10,13 @@
 // bit 6 of the hours register), only while the oscillator runs. The
 // registers are kept in a file; a simulator started again goes on from the
 // time saved, as a battery-backed clock that was off for no time.
+//
+// With a seed (vary) its crystal is off by a drift drawn once in
+// -kLargestDriftPpb..kLargestDriftPpb (parts per billion) and its time
+// advances that much faster or slower than virtual time: a 32.768 kHz
+// tuning-fork crystal is typically specified at +/-20 ppm at 25 degrees C,
+// and the station does not trim it (about 1.7 s a day either way). Without
+// a seed it keeps virtual time exactly.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +31,7 @@ class Mcp7940 : public I2cRegisterDevice {
     static constexpr uint8_t kAddress = 0x6F;
     static constexpr uint32_t kRegisterCount = 0x60;
     static constexpr host::Micros kOscillatorStartup = 20 * host::kMillisecond;
+    static constexpr int64_t kLargestDriftPpb = 20000;
 
     // Register numbers and bits.
     static constexpr uint8_t kSeconds = 0x00;
@@ -49,6 +57,8 @@ class Mcp7940 : public I2cRegisterDevice {
     // load_error() and is left untouched.
     explicit Mcp7940(std::string file = {});
     const std::string& load_error() const { return load_error_; }
+    // Its crystal's drift from now on, drawn from `seed` (see above).
+    void vary(uint64_t seed);
     ~Mcp7940() override;
     Mcp7940(const Mcp7940&) = delete;
     Mcp7940& operator=(const Mcp7940&) = delete;
@@ -97,6 +107,8 @@ class Mcp7940 : public I2cRegisterDevice {
     // After a change of ST, EXTOSC or the faults: starts or stops the oscillator.
     void update_oscillator();
     void count_second();
+    // Virtual time elapsed as the crystal counts it.
+    host::Micros crystal_time(host::Micros elapsed);
 
     std::string file_;
     std::string load_error_;
@@ -107,6 +119,8 @@ class Mcp7940 : public I2cRegisterDevice {
     host::Micros subsecond_ = 0;   // time into the current second
     bool crystal_failed_ = false;
     bool external_clock_ = false;
+    int64_t drift_ppb_ = 0;
+    int64_t drift_remainder_ = 0;  // in billionths of a microsecond
 };
 
 }  // namespace sim

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "codec/config_image.h"
@@ -66,10 +67,15 @@ class PeerDevice : public Device {
             if (config.configuracion_sensor[channel - 1].csensor == device_type_) {
                 models_[channel - 1] =
                     std::make_unique<Model>(channel_line(config, channel), channel);
+                if (seed_) {
+                    models_[channel - 1]->vary(*seed_);
+                }
                 models_[channel - 1]->attach();
             }
         }
     }
+
+    void vary(uint64_t seed) override { seed_ = seed; }
 
     // The model on sensor channel 1 or 2, or null.
     Model* on_channel(unsigned channel) {
@@ -85,6 +91,7 @@ class PeerDevice : public Device {
   private:
     std::filesystem::path image_;
     uint8_t device_type_;
+    std::optional<uint64_t> seed_;
     std::array<std::unique_ptr<Model>, 2> models_;
 };
 

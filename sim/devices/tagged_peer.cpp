@@ -120,9 +120,15 @@ unsigned TaggedPeer::bad_checksums() const {
     return count;
 }
 
+void TaggedPeer::vary(uint64_t seed) {
+    // Its own generator on each channel: "TAGPEER" in ASCII, and the channel.
+    variation_ = Variation(seed, 0x0054414750454552ull + channel_);
+    output_.vary(&variation_);
+}
+
 void TaggedPeer::send(const std::string& text) {
     sent_.push_back(text);
-    host::uart_peer_send(line_.uart_port, text, line_.baud);
+    output_.send(text);
 }
 
 void TaggedPeer::on_byte_from_station(uint8_t byte) {

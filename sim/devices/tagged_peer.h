@@ -6,7 +6,9 @@
 // checks the tag block's and the sentence's checksums and keeps every record
 // with its verdicts, so that tests and scenarios can look at what arrived.
 // It is the receiving half of the base station and TIDELINK models; they add
-// what they send.
+// what they send. With a seed (vary), what they send may reach the line in
+// pieces (UartOutput); nothing else of their timing varies, since they send
+// only when a scenario says so.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "devices/sensor_channels.h"
+#include "devices/variation.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -64,6 +67,7 @@ class TaggedPeer : public host::UartPeer {
     TaggedPeer& operator=(const TaggedPeer&) = delete;
 
     void attach();
+    void vary(uint64_t seed);
     unsigned channel() const { return channel_; }
 
     // ---- Observations ---------------------------------------------------
@@ -95,6 +99,8 @@ class TaggedPeer : public host::UartPeer {
     host::EventId idle_event_ = 0;
     std::vector<Record> records_;
     std::vector<std::string> sent_;
+    Variation variation_;
+    UartOutput output_{line_.uart_port, line_.baud};
 };
 
 // A received sentence's heartbeat fields, false when it is not "$AIHBT,...".

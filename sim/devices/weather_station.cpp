@@ -69,6 +69,14 @@ void WeatherStation::attach() {
     });
 }
 
+// Its own generator: "WX-AIRMR" in ASCII.
+constexpr uint64_t kVariationConstant = 0x57582D4149524D52ull;
+
+void WeatherStation::vary(uint64_t seed) {
+    variation_ = Variation(seed, kVariationConstant);
+    output_.vary(&variation_);
+}
+
 void WeatherStation::set_profile(const Profile& profile) {
     profile_ = profile;
     const host::Micros start = host::now();
@@ -249,6 +257,7 @@ void WeatherStation::power_down() {
         ++entry.second.generation;
     }
     line_.clear();
+    output_.drop_pending();
 }
 
 void WeatherStation::enable(const std::string& id, unsigned interval_tenths) {
@@ -256,8 +265,11 @@ void WeatherStation::enable(const std::string& id, unsigned interval_tenths) {
     host::cancel(output.event);
     ++output.generation;
     output.interval_tenths = interval_tenths;
+    output.late = 0;
+    const host::Micros interval = interval_tenths * 100 * host::kMillisecond;
     if (interval_tenths != 0) {
-        schedule_output(id, interval_tenths * 100 * host::kMillisecond);
+        schedule_output(id, variation_.on() ? variation_.micros_between(kFirstSentenceLow, interval)
+                                            : interval);
     }
 }
 
@@ -270,7 +282,11 @@ void WeatherStation::schedule_output(const std::string& id, host::Micros delay) 
             return;
         }
         send_output(id);
-        schedule_output(id, now.interval_tenths * 100 * host::kMillisecond);
+        // The next slot on the grid, and how late this sentence leaves it.
+        const host::Micros late = variation_.micros_between(0, kLongestLateness);
+        const host::Micros next = now.interval_tenths * 100 * host::kMillisecond - now.late + late;
+        now.late = late;
+        schedule_output(id, next);
     });
 }
 
@@ -302,8 +318,7 @@ void WeatherStation::send(const std::string& id, std::string body) {
     if (bad_checksums_) {
         checksum ^= 0x5A;
     }
-    host::uart_peer_send(wiring_.uart_port,
-                         codec::build_sentence_with_checksum('$', body, checksum), wiring_.baud);
+    output_.send(codec::build_sentence_with_checksum('$', body, checksum));
     ++sent_[id];
 }
 
@@ -386,6 +401,7 @@ class WeatherDevice : public ModelDevice<WeatherStation> {
         }
         model().attach();
     }
+    void vary(uint64_t seed) override { model().vary(seed); }
 
   private:
     std::string file_;

@@ -8,6 +8,20 @@
 // relay): while that output is at the level that cuts the supply it is dead,
 // and it comes back unconfigured a boot time later. It talks only through
 // the UART bytes and reads only the output pin's level.
+//
+// With a seed (vary) its timing varies within these bounds:
+// - a sentence switched on (at boot, or by $PAMTC) first goes out at any
+//   point of its interval, kFirstSentenceLow..the interval, and from then
+//   on on that interval's grid; so the station's port may open in the
+//   middle of a sentence and first see its tail (assumed: the unit's
+//   output timer runs on its own, not from the command or the power-up);
+// - each sentence leaves 0..kLongestLateness after its slot on the grid
+//   (assumed: the sensor's processor formats a sentence when its
+//   measurement cycle allows; the grid itself is crystal-timed and does
+//   not drift measurably within a run);
+// - a sentence may reach the line in pieces (UartOutput).
+// Without a seed each sentence goes out exactly one interval after it was
+// switched on and on the interval after that.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +32,7 @@
 
 #include "devices/state_file.h"
 #include "devices/supply_relay.h"
+#include "devices/variation.h"
 #include "host/machine.h"
 
 namespace sim {
@@ -59,6 +74,8 @@ class WeatherStation : public host::UartPeer {
     };
 
     static constexpr host::Micros kBootTime = host::kSecond;
+    static constexpr host::Micros kFirstSentenceLow = host::kMillisecond;
+    static constexpr host::Micros kLongestLateness = 40 * host::kMillisecond;
 
     explicit WeatherStation(const Wiring& wiring);
     ~WeatherStation() override;
@@ -68,6 +85,8 @@ class WeatherStation : public host::UartPeer {
     // Connects it to its UART and starts watching its supply (after
     // host::reset_machine).
     void attach();
+    // Its timing varies from now on, drawn from `seed` (see above).
+    void vary(uint64_t seed);
 
     // ---- Scenario-facing ----------------------------------------------------
     void set_profile(const Profile& profile);
@@ -105,6 +124,7 @@ class WeatherStation : public host::UartPeer {
   private:
     struct Output {
         unsigned interval_tenths = 0;  // 0 = off
+        host::Micros late = 0;         // after its slot on the grid, when varied
         host::EventId event = 0;
         uint64_t generation = 0;
     };
@@ -133,6 +153,8 @@ class WeatherStation : public host::UartPeer {
     std::vector<std::string> commands_;
     std::map<std::string, unsigned> sent_;
     Reading last_reading_;
+    Variation variation_;
+    UartOutput output_{wiring_.uart_port, wiring_.baud};
 };
 
 }  // namespace sim

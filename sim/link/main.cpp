@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ struct Launch {
     fs::path sim;
     int mode = -1;
     std::vector<std::string> scenarios;
+    std::optional<uint64_t> seed;
 };
 
 fs::path station_dir(const Launch& launch, unsigned index) {
@@ -105,6 +107,9 @@ pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index
         dir.string() + ".transcript"};
     if (launch.mode >= 0) {
         args.insert(args.end(), {"--mode", std::to_string(launch.mode)});
+    }
+    if (launch.seed) {
+        args.insert(args.end(), {"--seed", std::to_string(sim::station_seed(*launch.seed, index))});
     }
     if (index < launch.scenarios.size() && !launch.scenarios[index].empty()) {
         args.insert(args.end(), {"--scenario", launch.scenarios[index]});
@@ -198,6 +203,10 @@ int main(int argc, char** argv) {
                    "Scenario file of a station: the first given for station 1, the next for "
                    "station 2, ... (an empty name for none)")
         ->type_name("FILE");
+    app.add_option("--seed", launch.seed,
+                   "Vary the devices' timing of every station as ktr09-sim --seed does; each "
+                   "station gets a seed of its own derived from this one")
+        ->type_name("N");
     app.add_option("--sim", launch.sim, "The ktr09-sim to start (default: the one beside this)");
     app.add_option("--quantum", quantum_text,
                    "Virtual time granted per round (at most the link's lead, the default)")
