@@ -24,6 +24,8 @@
 #include "exit_codes.h"
 #include "host/machine.h"
 #include "link_client.h"
+#include "monitors/monitor.h"
+#include "monitors/station_world.h"
 #include "nmea_feed.h"
 #include "options.h"
 #include "port_bridges.h"
@@ -202,6 +204,10 @@ int main(int argc, char** argv) {
             ->excludes(duration_option);
     app.add_option("--link-index", options.link_index, "This station's place on the link, from 0")
         ->needs(link_option);
+    bool check = false;
+    app.add_flag("--check", check,
+                 "Watch the station's invariants on its wires and card; report each violation "
+                 "on stderr and in a closing summary, and exit with 1 if there was any");
     CLI::Option* seed_option =
         app.add_option("--seed", options.seed,
                        "Vary the devices' timing (reply and report delays, GPS and weather "
@@ -328,6 +334,14 @@ int main(int argc, char** argv) {
             return sim::kExitUsage;
         }
     }
+    std::optional<sim::monitors::Checker> checker;
+    if (check) {
+        std::vector<std::string> keys;
+        for (size_t i = 0; scenario && i < scenario->steps.size(); ++i) {
+            keys.push_back(scenario->steps[i].key);
+        }
+        checker.emplace(sim::monitors::station_world(options.state_dir, keys));
+    }
     host::on_restart([](const char* reason) {
         std::fprintf(stderr, "[sim] station restarted (%s) at %s\n", reason,
                      sim::format_seconds(host::now()).c_str());
@@ -395,6 +409,10 @@ int main(int argc, char** argv) {
         vcd->finish();
     }
     host::power_off();
+    // The card as the switch-off left it, the devices still attached.
+    if (checker && !checker->finish() && status == sim::kExitDone) {
+        status = sim::kExitRunFault;
+    }
     sim::save_and_detach_devices();
     // One closing line: how fast the run went, and where its files (the
     // card image with the log tree among them) can be looked at.

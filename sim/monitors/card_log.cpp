@@ -1,0 +1,309 @@
+// The card's log and its volume, read from the image as outside tools see it.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "monitors/monitors.h"
+
+namespace sim::monitors {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sentences in flight when the power goes or the run ends: heard, perhaps
+// not yet written.
+constexpr host::Micros kInFlight = 2 * host::kSecond;
+
+std::string shell_quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Runs a shell command; its exit status, and its output in `output`.
+int run(const std::string& command, std::string* output) {
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    char buffer[4096];
+    size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        if (output != nullptr) {
+            output->append(buffer, count);
+        }
+    }
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool installed(const char* tool) {
+    return ::access(tool, X_OK) == 0;
+}
+
+// The first block of the volume the station mounts: partition 1 when the
+// first block holds a partition table with one, else the whole card.
+uint64_t volume_block(const std::string& image) {
+    std::ifstream in(image, std::ios::binary);
+    unsigned char block[512] = {};
+    if (!in.read(reinterpret_cast<char*>(block), sizeof block) || block[510] != 0x55 ||
+        block[511] != 0xAA) {
+        return 0;
+    }
+    const unsigned char* entry = block + 446;
+    const uint32_t first = static_cast<uint32_t>(entry[8]) | static_cast<uint32_t>(entry[9]) << 8 |
+                           static_cast<uint32_t>(entry[10]) << 16 |
+                           static_cast<uint32_t>(entry[11]) << 24;
+    // A boot sector of a volume without partition table starts with a jump.
+    const bool boot_sector = block[0] == 0xEB || block[0] == 0xE9;
+    return entry[4] != 0 && first != 0 && !boot_sector ? first : 0;
+}
+
+// A fresh directory for a copy of the card's files.
+fs::path scratch_dir() {
+    std::string pattern = (fs::temp_directory_path() / "ktr09-check-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return {};
+    }
+    return pattern;
+}
+
+int64_t tag_time(const std::string& tag) {
+    const size_t c = tag.find(",c:");
+    if (c == std::string::npos) {
+        return -1;
+    }
+    return std::strtoll(tag.c_str() + c + 3, nullptr, 10);
+}
+
+// "25_05_20/10_VDM.TXT" for a time in seconds since 1970.
+std::string hour_file(int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%y_%m_%d/%H_VDM.TXT", &parts);
+    return text;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace
+
+// ---- Card log ------------------------------------------------------------------
+
+CardLogMonitor::CardLogMonitor(const World& world, Report* report)
+    : Monitor("card-log", report), card_image_(world.card_image) {
+    read_card();
+    baseline_taken_ = true;
+}
+
+void CardLogMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
+    if (port != World::kAisPort || !accepted) {
+        return;
+    }
+    if (auto line = line_.add(byte); line && line->rfind("!AIVDM,", 0) == 0) {
+        heard_.push_back({*line, host::now(), boot_, card_trouble_});
+    }
+}
+
+void CardLogMonitor::usb_from_station(const uint8_t* data, size_t size) {
+    console_.append(reinterpret_cast<const char*>(data), size);
+    size_t end = 0;
+    while ((end = console_.find('\n')) != std::string::npos) {
+        const std::string line = console_.substr(0, end);
+        console_.erase(0, end + 1);
+        // What the station says when its card cannot log.
+        for (const char* trouble :
+             {"Error inicializacion SD", "Limite maximo de memoria SD superado",
+              "File System initialization failed", "Error creando directorio"}) {
+            card_trouble_ = card_trouble_ || line.find(trouble) != std::string::npos;
+        }
+        const std::string attempt = "Intento creacion fichero numero: ";
+        if (const size_t at = line.find(attempt); at != std::string::npos) {
+            card_trouble_ = card_trouble_ || std::atoi(line.c_str() + at + attempt.size()) > 0;
+        }
+        // A card formatted from the console starts empty.
+        if (line.find("Format done") != std::string::npos) {
+            for (Heard& heard : heard_) {
+                heard.excused = true;
+            }
+            baseline_.clear();
+        }
+    }
+    if (console_.size() > 4096) {
+        console_.erase(0, console_.size() - 1024);
+    }
+}
+
+void CardLogMonitor::restarting(const char* reason) {
+    const host::Micros now = host::now();
+    for (Heard& heard : heard_) {
+        heard.excused = heard.excused || (heard.boot == boot_ && heard.at + kInFlight >= now);
+    }
+    ++boot_;
+    card_trouble_ = false;
+    line_.clear();
+    if (std::string(reason) == "power cycle") {
+        read_card();
+    }
+}
+
+void CardLogMonitor::finish() {
+    const host::Micros now = host::now();
+    for (Heard& heard : heard_) {
+        heard.excused = heard.excused || (heard.boot == boot_ && heard.at + kInFlight >= now);
+    }
+    read_card();
+}
+
+void CardLogMonitor::read_card() {
+    if (card_image_.empty() || !fs::exists(card_image_)) {
+        return;
+    }
+    if (!installed("/usr/bin/mcopy")) {
+        if (!noted_) {
+            std::fprintf(stderr,
+                         "[check] card-log: mtools not installed, the card log is not "
+                         "checked\n");
+            noted_ = true;
+        }
+        return;
+    }
+    const fs::path copy = scratch_dir();
+    const std::string source =
+        shell_quoted(card_image_) + "@@" + std::to_string(volume_block(card_image_) * 512);
+    std::string output;
+    std::vector<Record> records;
+    if (run("MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=1 /usr/bin/mcopy -s -n -i " + source + " ::/ " +
+                shell_quoted(copy.string()),
+            &output) == 0) {
+        for (const auto& entry : fs::recursive_directory_iterator(copy)) {
+            const std::string name = upper(entry.path().filename().string());
+            if (!entry.is_regular_file() || name.size() != 10 || name.substr(2) != "_VDM.TXT") {
+                continue;
+            }
+            const std::string file =
+                upper(entry.path().parent_path().filename().string()) + "/" + name;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string line;
+            while (std::getline(in, line)) {
+                const size_t end_tag = line.find('\\', 1);
+                if (line.empty() || line[0] != '\\' || end_tag == std::string::npos || in.eof()) {
+                    continue;  // not a whole record: cut by a power cut
+                }
+                records.push_back(
+                    {file, line.substr(1, end_tag - 1), line.substr(end_tag + 1) + "\n"});
+            }
+        }
+    } else if (!noted_) {
+        // A card with no volume the tools can read has no log to judge.
+        std::fprintf(stderr, "[check] card-log: the card's files cannot be read: %s\n",
+                     output.c_str());
+        noted_ = true;
+    }
+    fs::remove_all(copy);
+    if (!baseline_taken_) {
+        baseline_taken_ = true;
+        for (const Record& record : records) {
+            ++baseline_[record.sentence];
+        }
+        return;
+    }
+    judge(records);
+}
+
+void CardLogMonitor::judge(const std::vector<Record>& records) {
+    std::map<std::string, unsigned> on_card;
+    for (const Record& record : records) {
+        ++on_card[record.sentence];
+        const int64_t when = tag_time(record.tag);
+        if (when >= 0 && hour_file(when) != record.file &&
+            misplaced_.insert(record.file + record.tag + record.sentence).second) {
+            violation(record.sentence.substr(0, record.sentence.size() - 2) + " tagged " +
+                      utc_text(when) + " is in " + record.file);
+        }
+    }
+    for (const auto& [sentence, count] : baseline_) {
+        unsigned& left = on_card[sentence];
+        left = left > count ? left - count : 0;
+    }
+    // Each sentence heard takes one record of it, in the order heard; a
+    // power-up owes nothing before its first sentence that reached the card.
+    std::map<unsigned, bool> logging;
+    for (size_t i = 0; i < heard_.size(); ++i) {
+        const Heard& heard = heard_[i];
+        unsigned& left = on_card[heard.sentence];
+        if (left > 0) {
+            --left;
+            logging[heard.boot] = true;
+            continue;
+        }
+        if (heard.excused || !logging[heard.boot] || !missing_.insert(i).second) {
+            continue;
+        }
+        violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " heard at " +
+                  std::to_string(heard.at / host::kMillisecond) + " ms is not on the card");
+    }
+    for (const Heard& heard : heard_) {
+        if (on_card[heard.sentence] > 0 && doubled_.insert(heard.sentence).second) {
+            violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " is on the card " +
+                      std::to_string(on_card[heard.sentence]) + " more time(s) than it was heard");
+        }
+    }
+}
+
+// ---- The volume ------------------------------------------------------------------
+
+CardFsckMonitor::CardFsckMonitor(const World& world, Report* report)
+    : Monitor("card-fsck", report), card_image_(world.card_image) {}
+
+void CardFsckMonitor::restarting(const char* reason) {
+    if (std::string(reason) == "power cycle") {
+        check("after a power cut");
+    }
+}
+
+std::string CardFsckMonitor::fsck_image(const std::string& image) {
+    const fs::path dir = scratch_dir();
+    const fs::path volume = dir / "volume.img";
+    std::string output;
+    int status = run("dd status=none conv=sparse bs=512 if=" + shell_quoted(image) +
+                         " of=" + shell_quoted(volume.string()) +
+                         " skip=" + std::to_string(volume_block(image)),
+                     &output);
+    if (status == 0) {
+        output.clear();
+        status = run("/usr/sbin/fsck.fat -n " + shell_quoted(volume.string()), &output);
+    }
+    fs::remove_all(dir);
+    return status == 0 ? std::string() : output.empty() ? "fsck.fat failed" : output;
+}
+
+void CardFsckMonitor::check(const char* when) {
+    if (card_image_.empty() || !fs::exists(card_image_)) {
+        return;
+    }
+    if (!installed("/usr/sbin/fsck.fat")) {
+        if (!noted_) {
+            std::fprintf(stderr,
+                         "[check] card-fsck: dosfstools not installed, the card's "
+                         "volume is not checked\n");
+            noted_ = true;
+        }
+        return;
+    }
+    if (const std::string fault = fsck_image(card_image_); !fault.empty()) {
+        violation(std::string("fsck.fat -n ") + when + ": " + fault);
+    }
+}
+
+}  // namespace sim::monitors
