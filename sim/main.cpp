@@ -213,7 +213,9 @@ int main(int argc, char** argv) {
                        "Vary the devices' timing (reply and report delays, GPS and weather "
                        "sentence timing, bursts split across reads, the clock's drift) within "
                        "what real ones show; the same seed gives the same run")
-            ->type_name("N");
+            ->type_name("N")
+            ->check(
+                CLI::Validator([](std::string& text) { return sim::seed_text_error(text); }, ""));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -145,6 +145,14 @@ uint64_t station_seed(uint64_t link_seed, unsigned index) {
     return link_seed + index * 0x9E3779B97F4A7C15ull;
 }
 
+std::string seed_text_error(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return "seed \"" + text + "\": expected a whole number 0.." +
+               std::to_string(std::numeric_limits<uint64_t>::max());
+    }
+    return {};
+}
+
 std::string format_seconds(uint64_t micros) {
     char text[32];
     std::snprintf(text, sizeof text, "%llu.%03llu s",

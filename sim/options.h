@@ -64,6 +64,9 @@ ModePinLevels mode_pin_levels(int mode);
 // gets the link's seed itself, so that it runs as ktr09-sim --seed would,
 // and every other one a seed of its own.
 uint64_t station_seed(uint64_t link_seed, unsigned index);
+// Why a command line's seed is not one (empty when it is): digits only,
+// so that "-1" is not read as 2^64 - 1.
+std::string seed_text_error(const std::string& text);
 
 // "12.345 s" style text of a virtual time in microseconds.
 std::string format_seconds(uint64_t micros);

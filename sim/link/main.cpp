@@ -206,7 +206,8 @@ int main(int argc, char** argv) {
     app.add_option("--seed", launch.seed,
                    "Vary the devices' timing of every station as ktr09-sim --seed does; each "
                    "station gets a seed of its own derived from this one")
-        ->type_name("N");
+        ->type_name("N")
+        ->check(CLI::Validator([](std::string& text) { return sim::seed_text_error(text); }, ""));
     app.add_option("--sim", launch.sim, "The ktr09-sim to start (default: the one beside this)");
     app.add_option("--quantum", quantum_text,
                    "Virtual time granted per round (at most the link's lead, the default)")

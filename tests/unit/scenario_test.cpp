@@ -82,7 +82,12 @@ TEST(ScenarioParse, DurationAndModeMayBeLeftOut) {
     ASSERT_TRUE(scenario) << error;
     EXPECT_FALSE(scenario->duration);
     EXPECT_FALSE(scenario->mode);
+    EXPECT_FALSE(scenario->seed);
     EXPECT_TRUE(scenario->steps.empty());
+    const auto seeded = sim::parse_scenario(
+        R"({"description": "d", "seed": 18446744073709551615, "steps": []})", &error);
+    ASSERT_TRUE(seeded) << error;
+    EXPECT_EQ(18446744073709551615u, seeded->seed);
 }
 
 struct BadInput {
@@ -123,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"BadMode",
                  R"(!{"description": "d", "mode": 3, "steps": []})",
                  {"\"mode\"", "0, 1 or 2", "3"}},
+        BadInput{"BadSeed",
+                 R"(!{"description": "d", "seed": -1, "steps": []})",
+                 {"\"seed\"", "whole number", "-1"}},
         BadInput{"StepsNotAList", R"(!{"description": "d", "steps": {}})", {"\"steps\"", "list"}},
         BadInput{"StepNotAnObject", "7", {"step 2", "expected an object"}},
         BadInput{"StepWithoutAt", R"({"usb": "x"})", {"step 2", "missing \"at\""}},
