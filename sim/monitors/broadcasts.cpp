@@ -258,7 +258,7 @@ void SafetyMessageMonitor::uart_from_station(uint8_t port, uint8_t byte) {
     if (ship.entries == 0) {
         violation("message 12 to " + meb->destination +
                   ", which never reported a position inside the rectangle");
-    } else if (ship.warnings > ship.entries) {
+    } else if (ship.warnings > 1) {
         violation("message 12 to " + meb->destination + " again in the same entry");
     }
 }
@@ -292,6 +292,7 @@ void SafetyMessageMonitor::uart_to_station(uint8_t port, uint8_t byte, bool acce
     const host::Micros now = host::now();
     if (inside && (!ship.inside || now - ship.last_report >= kForgetAfter)) {
         ++ship.entries;
+        ship.warnings = 0;
     }
     ship.inside = inside;
     ship.last_report = now;

@@ -163,6 +163,15 @@ void CardLogMonitor::finish() {
         heard.excused = heard.excused || (heard.boot == boot_ && heard.at + kInFlight >= now);
     }
     read_card();
+    size_t excused = 0;
+    for (const Heard& heard : heard_) {
+        excused += heard.excused ? 1 : 0;
+    }
+    // So that a run where nothing could be judged does not pass unnoticed.
+    std::fprintf(stderr,
+                 "[check] card-log: %zu sentences heard, %zu found on the card, %zu owed "
+                 "nothing (card not logging)\n",
+                 heard_.size(), found_, excused);
 }
 
 void CardLogMonitor::read_card() {
@@ -239,11 +248,13 @@ void CardLogMonitor::judge(const std::vector<Record>& records) {
     // Each sentence heard takes one record of it, in the order heard; a
     // power-up owes nothing before its first sentence that reached the card.
     std::map<unsigned, bool> logging;
+    size_t found = 0;
     for (size_t i = 0; i < heard_.size(); ++i) {
         const Heard& heard = heard_[i];
         unsigned& left = on_card[heard.sentence];
         if (left > 0) {
             --left;
+            ++found;
             logging[heard.boot] = true;
             continue;
         }
@@ -253,6 +264,7 @@ void CardLogMonitor::judge(const std::vector<Record>& records) {
         violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " heard at " +
                   std::to_string(heard.at / host::kMillisecond) + " ms is not on the card");
     }
+    found_ = found;
     for (const Heard& heard : heard_) {
         if (on_card[heard.sentence] > 0 && doubled_.insert(heard.sentence).second) {
             violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " is on the card " +

@@ -56,6 +56,7 @@ class CardLogMonitor : public Monitor {
     bool card_trouble_ = false;
     bool noted_ = false;
     std::vector<Heard> heard_;
+    size_t found_ = 0;
     // What the card held before the run, read at the start.
     bool baseline_taken_ = false;
     std::map<std::string, unsigned> baseline_;
@@ -211,7 +212,7 @@ class SafetyMessageMonitor : public Monitor {
         bool inside = false;
         host::Micros last_report = 0;
         unsigned entries = 0;
-        unsigned warnings = 0;
+        unsigned warnings = 0;  // in the present entry
     };
     World world_;
     LineReader from_station_;
