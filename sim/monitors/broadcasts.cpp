@@ -87,9 +87,6 @@ void BroadcastMonitor::uart_from_station(uint8_t port, uint8_t byte) {
 }
 
 void BroadcastMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
-    if (!accepted) {
-        return;
-    }
     LineReader* reader = port == World::kAisPort ? &to_station_ : nullptr;
     if (reader == nullptr && weather_port_ && port == *weather_port_) {
         reader = &weather_;
@@ -97,7 +94,9 @@ void BroadcastMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted
     if (reader == nullptr) {
         return;
     }
-    if (auto line = reader->add(byte)) {
+    std::optional<std::string> line;
+    reader->add(byte, accepted, &line);
+    if (line) {
         if (auto sentence = sentence_of(*line)) {
             if (reader == &weather_) {
                 weather_sentence(*sentence);
@@ -264,10 +263,11 @@ void SafetyMessageMonitor::uart_from_station(uint8_t port, uint8_t byte) {
 }
 
 void SafetyMessageMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
-    if (port != World::kAisPort || !accepted) {
+    if (port != World::kAisPort) {
         return;
     }
-    auto line = to_station_.add(byte);
+    std::optional<std::string> line;
+    to_station_.add(byte, accepted, &line);
     if (!line || line->rfind("!AIVDM,", 0) != 0) {
         return;
     }

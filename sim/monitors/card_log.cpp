@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "codec/nmea.h"
 #include "monitors/monitors.h"
 
 namespace sim::monitors {
@@ -107,12 +108,35 @@ CardLogMonitor::CardLogMonitor(const World& world, Report* report)
 }
 
 void CardLogMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
-    if (port != World::kAisPort || !accepted) {
+    if (port != World::kAisPort) {
         return;
     }
-    if (auto line = line_.add(byte); line && line->rfind("!AIVDM,", 0) == 0) {
+    if (!accepted) {
+        overflow();
+    }
+    std::optional<std::string> line;
+    line_.add(byte, accepted, &line);
+    if (line) {
+        last_line_ = host::now();
+        overflow_reported_ = false;
+    }
+    if (line && line->rfind("!AIVDM,", 0) == 0 && codec::parse_sentence(*line)) {
         heard_.push_back({*line, host::now(), boot_, card_trouble_});
     }
+}
+
+void CardLogMonitor::overflow() {
+    // Bytes are lost at a closed port or one at another rate too (a
+    // transponder restarting, the link being set up); only a port that is
+    // open, driven and was taking whole lines a moment ago lost them to its
+    // full buffer: sentences the station never had.
+    const host::UartStatus port = host::uart_status(World::kAisPort);
+    if (overflow_reported_ || !port.open || !port.driver_enabled ||
+        host::now() > last_line_ + 2 * host::kSecond) {
+        return;
+    }
+    overflow_reported_ = true;
+    violation("bytes from the transponder lost to the station's full receive buffer");
 }
 
 void CardLogMonitor::usb_from_station(const uint8_t* data, size_t size) {

@@ -53,6 +53,19 @@ std::optional<std::string> LineReader::add(uint8_t byte) {
     return line;
 }
 
+void LineReader::add(uint8_t byte, bool accepted, std::optional<std::string>* line) {
+    line->reset();
+    if (!accepted) {
+        damaged_ = true;
+        return;
+    }
+    *line = add(byte);
+    if (*line && damaged_) {
+        damaged_ = false;
+        line->reset();
+    }
+}
+
 std::optional<std::string> sentence_of(const std::string& line) {
     if (line.size() < 3 || (line[0] != '$' && line[0] != '!')) {
         return std::nullopt;

@@ -84,10 +84,17 @@ class LineReader {
   public:
     // The whole line (LF included) when this byte ends one.
     std::optional<std::string> add(uint8_t byte);
-    void clear() { line_.clear(); }
+    // What the station took of a line it lost bytes of is no line: the one
+    // under way is dropped at its end.
+    void add(uint8_t byte, bool accepted, std::optional<std::string>* line);
+    void clear() {
+        line_.clear();
+        damaged_ = false;
+    }
 
   private:
     std::string line_;
+    bool damaged_ = false;
 };
 
 // Lines that start with '$' or '!' from a text ending in CR LF: the sentence

@@ -22,7 +22,10 @@ namespace sim::monitors {
 // that reached the card; before that nothing is owed. Sentences heard while
 // the console reports that the card cannot log (a card that does not start,
 // a full volume, an hour file that will not open) are owed nothing either,
-// until the next power-up. Without mtools the check is skipped with a note.
+// until the next power-up. A line the station lost bytes of is no sentence
+// it was given; but bytes lost while its port was open and taking lines (a
+// full receive buffer) are sentences it never had, and reported as such.
+// Without mtools the check is skipped with a note.
 class CardLogMonitor : public Monitor {
   public:
     CardLogMonitor(const World& world, Report* report);
@@ -48,6 +51,7 @@ class CardLogMonitor : public Monitor {
         bool excused;
     };
     void read_card();
+    void overflow();
 
     std::string card_image_;
     LineReader line_;
@@ -55,6 +59,8 @@ class CardLogMonitor : public Monitor {
     unsigned boot_ = 0;
     bool card_trouble_ = false;
     bool noted_ = false;
+    host::Micros last_line_ = 0;
+    bool overflow_reported_ = false;
     std::vector<Heard> heard_;
     size_t found_ = 0;
     // What the card held before the run, read at the start.

@@ -27,11 +27,12 @@ void PcHoldMonitor::uart_from_station(uint8_t port, uint8_t byte) {
     check();
 }
 
-void PcHoldMonitor::uart_to_station(uint8_t port, uint8_t byte, bool /*accepted*/) {
+void PcHoldMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
     if (port != World::kAisPort) {
         return;
     }
-    auto line = to_station_.add(byte);
+    std::optional<std::string> line;
+    to_station_.add(byte, accepted, &line);
     std::optional<std::string> sentence = line ? sentence_of(*line) : std::nullopt;
     if (!sentence) {
         return;
@@ -95,10 +96,11 @@ ClockMonitor::ClockMonitor(const World& world, Report* report)
     : Monitor("clock", report), world_(world) {}
 
 void ClockMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) {
-    if (port != World::kAisPort || !accepted) {
+    if (port != World::kAisPort) {
         return;
     }
-    auto line = line_.add(byte);
+    std::optional<std::string> line;
+    line_.add(byte, accepted, &line);
     if (!line || line->rfind("$GPRMC,", 0) != 0 || !world_.station_clock || !world_.gps_utc) {
         return;
     }

@@ -137,7 +137,8 @@ class CardLog : public Monitors {
         host::run_for(kSecond);
     }
     static std::string vdm(char c) {
-        return "!AIVDM,1,1,,A,13aEOK?P00PD2wVMdLDRhgv" + std::string(1, c) + ",0*26\r\n";
+        return codec::build_sentence(
+            '!', "AIVDM,1,1,,A,13aEOK?P00PD2wVMdLDRhgv" + std::string(1, c) + ",0");
     }
     // 1747735200 is 2025-05-20 10:00:00 UTC.
     static sim::monitors::CardLogMonitor::Record record(const std::string& sentence,
@@ -183,6 +184,17 @@ TEST_F(CardLog, NothingIsOwedWhileTheConsoleSaysTheCardCannotLog) {
     hear(vdm('B'));
     monitor_.judge({record(vdm('A'))});
     EXPECT_TRUE(report_.violations().empty());
+}
+
+TEST_F(CardLog, ASentenceTheStationLostBytesOfIsNotOwed) {
+    hear(vdm('A'));
+    const std::string cut = vdm('B');
+    for (size_t i = 0; i < cut.size(); ++i) {
+        monitor_.uart_to_station(0, static_cast<uint8_t>(cut[i]), i < 20 || i > 30);
+    }
+    hear(vdm('C'));
+    monitor_.judge({record(vdm('A')), record(vdm('C'))});
+    EXPECT_TRUE(report_.violations().empty()) << ::testing::PrintToString(what());
 }
 
 // ---- Broadcasts ------------------------------------------------------------------------------
