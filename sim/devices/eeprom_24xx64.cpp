@@ -47,6 +47,11 @@ uint32_t Eeprom24xx64::next_write_register(uint32_t reg) const {
     return page + (reg + 1) % kPageSize;
 }
 
+void Eeprom24xx64::vary(uint64_t seed) {
+    // Its own generator: "EE-24X64" in ASCII.
+    variation_ = Variation(seed, 0x45452D3234583634ull);
+}
+
 bool Eeprom24xx64::busy() const {
     return host::now() < busy_until_;
 }
@@ -56,7 +61,9 @@ void Eeprom24xx64::end_write(uint32_t first_register, size_t data_bytes) {
         return;
     }
     writes_.push_back({static_cast<uint16_t>(first_register), data_bytes, host::now()});
-    busy_until_ = host::now() + kWriteCycle;
+    busy_until_ =
+        host::now() + (variation_.on() ? variation_.micros_between(kShortestWriteCycle, kWriteCycle)
+                                       : kWriteCycle);
     save();
 }
 
@@ -79,6 +86,7 @@ class EepromDevice : public ModelDevice<Eeprom24xx64> {
         return {};
     }
     void attach() override { host::attach_i2c_device(Eeprom24xx64::kAddress, &model()); }
+    void vary(uint64_t seed) override { model().vary(seed); }
 
   private:
     bool fresh_;

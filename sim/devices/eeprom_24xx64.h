@@ -5,6 +5,11 @@
 // its write cycle and acknowledges nothing. Reads run on across the whole
 // array, wrapping from the last byte to the first. The array is kept in a
 // file, so that a station started again finds what was written.
+//
+// With a seed (vary) each write cycle lasts kShortestWriteCycle..kWriteCycle:
+// the data sheet gives only the 5 ms maximum, and parts finish sooner, by
+// how much varying from write to write (assumed). Without a seed every
+// cycle lasts the maximum.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +17,7 @@
 #include <vector>
 
 #include "devices/i2c_register_device.h"
+#include "devices/variation.h"
 
 namespace sim {
 
@@ -21,6 +27,7 @@ class Eeprom24xx64 : public I2cRegisterDevice {
     static constexpr uint32_t kSize = 8192;
     static constexpr uint32_t kPageSize = 32;
     static constexpr host::Micros kWriteCycle = 5 * host::kMillisecond;
+    static constexpr host::Micros kShortestWriteCycle = 1 * host::kMillisecond;
 
     // With a file name the array is loaded from that file, and saved to it
     // after every write; without one it lives in memory. A new part (no
@@ -28,6 +35,8 @@ class Eeprom24xx64 : public I2cRegisterDevice {
     // sets load_error() and is left untouched.
     explicit Eeprom24xx64(std::string file = {});
     const std::string& load_error() const { return load_error_; }
+    // Its write cycles vary from now on, drawn from `seed` (see above).
+    void vary(uint64_t seed);
 
     // ---- Test-facing ----------------------------------------------------
     const std::vector<uint8_t>& contents() const { return memory_; }
@@ -68,6 +77,7 @@ class Eeprom24xx64 : public I2cRegisterDevice {
     std::vector<Read> reads_;
     bool reading_ = false;
     host::Micros busy_until_ = 0;
+    Variation variation_;
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 // over a few seeds. (Without a seed the timing is the fixed one: every
 // scenario transcript checks that.)
 #include <Arduino.h>
+#include <Wire.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "codec/nmea.h"
 #include "devices/ais_transponder.h"
+#include "devices/eeprom_24xx64.h"
 #include "devices/mcp7940.h"
 #include "devices/variation.h"
 #include "devices/weather_station.h"
@@ -318,6 +320,43 @@ TEST(Variation, ClockDriftStaysWithinTheCrystalsTolerance) {
         gains.insert(gain);
     }
     EXPECT_GE(gains.size(), 4u) << "each seed its own crystal";
+}
+
+}  // namespace
+
+namespace {
+
+// From the end of a page write to the first poll the part acknowledges.
+TEST(Variation, EepromWriteCycle) {
+    using Eeprom = sim::Eeprom24xx64;
+    std::set<std::vector<int64_t>> runs;
+    for (uint64_t seed : kSeeds) {
+        host::reset_machine();
+        Eeprom eeprom;
+        eeprom.vary(seed);
+        host::attach_i2c_device(Eeprom::kAddress, &eeprom);
+        Wire.begin();
+        std::vector<int64_t> cycles;
+        for (uint8_t i = 0; i < 20; ++i) {
+            Wire.beginTransmission(Eeprom::kAddress);
+            for (uint8_t byte : {uint8_t{0}, static_cast<uint8_t>(i * Eeprom::kPageSize), i}) {
+                Wire.write(byte);
+            }
+            ASSERT_EQ(0, Wire.endTransmission());
+            const Micros written = host::now();
+            do {
+                Wire.beginTransmission(Eeprom::kAddress);
+            } while (Wire.endTransmission() != 0);
+            cycles.push_back(static_cast<int64_t>(host::now() - written));
+        }
+        const auto [low, high] = std::minmax_element(cycles.begin(), cycles.end());
+        // A poll takes a fraction of a millisecond on the bus.
+        EXPECT_GE(*low, static_cast<int64_t>(Eeprom::kShortestWriteCycle)) << seed;
+        EXPECT_LE(*high, static_cast<int64_t>(Eeprom::kWriteCycle + kMillisecond / 2)) << seed;
+        EXPECT_GT(*high - *low, static_cast<int64_t>(2 * kMillisecond)) << seed;
+        runs.insert(cycles);
+    }
+    EXPECT_EQ(std::size(kSeeds), runs.size()) << "each seed its own";
 }
 
 }  // namespace
