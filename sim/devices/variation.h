@@ -42,10 +42,10 @@ class Variation {
 
 class UartOutput {
   public:
-    // Bounds of the pieces (assumed: a device's UART driver refilled by
-    // its firmware from a buffer pauses for a task switch or an interrupt
-    // now and then; the pause stays well under a character frame's worth of
-    // milliseconds that ends a burst at a receiver, 10 ms on the station).
+    // Bounds of the pieces (assumed: a device whose firmware refills its
+    // UART from a buffer pauses now and then for a task switch or an
+    // interrupt, for a few ms; well under the 10 ms of silence after which
+    // the station takes a burst as ended).
     static constexpr double kSplitChance = 0.25;  // of a burst being cut at all
     static constexpr unsigned kMostPieces = 4;
     static constexpr host::Micros kShortestPause = 1 * host::kMillisecond;
