@@ -198,6 +198,7 @@ void envio_msg6() {
                                canal.lmmsi_destino_msg6};
     sentencias_aimeb(peticion, canal.cpayload_msg6);
     stais.itimeout_tx_msg6 = stais.ifrecuencia_msg6;
+    stais.cmsg6_sin_confirmar = 1;
 }
 
 void envio_msg8() {
@@ -382,6 +383,7 @@ void inicializacion_ais(uint8_t cinicio) {
     stais.lmmsi = LMMSI_DESCONOCIDO;
     stais.lmmsi_destino_msg6 = LMMSI_DESCONOCIDO;
     stais.ccanal_msg6 = CCANAL_MSG6_NINGUNO;
+    stais.cmsg6_sin_confirmar = 0;
     stais.creintentos_msg6 = 0;
     stais.cindice_msg6 = 0;
     stais.cindice_msg12 = 0;

@@ -106,6 +106,17 @@ void procesamos_sentencia_gps(strafaga_ais* prafaga) {
     prafaga->cframe_gps_rx = 1;
 }
 
+namespace {
+
+// An identity query keeps its step until its reply or its time-out: moved
+// on, its reply would read as a PC program's, and nothing may go out in the
+// station's name meanwhile.
+bool consulta_identidad_en_curso() {
+    return stais.ccomando == 3 || stais.ccomando == 17;
+}
+
+}  // namespace
+
 void fin_rafaga_gps(const strafaga_ais& rafaga) {
     if (rafaga.cframe_rmc_rx == 1 && stais.csatelites != 0) {
         if (verificacion_limites_fecha(stais.cano_utc, stais.cmes_utc, stais.cdia_utc, 1,
@@ -115,11 +126,12 @@ void fin_rafaga_gps(const strafaga_ais& rafaga) {
             stais.cnueva_sincronizacion_horaria =
                 stais.csegundos_sin_tramas_deteccion_usb > 119 ? 1 : 0;
         }
-    } else if (rafaga.cframe_desconocida == 1) {
+    } else if (rafaga.cframe_desconocida == 1 && !consulta_identidad_en_curso()) {
         stais.ccomando = 2;
     }
     if ((stais.cnueva_sincronizacion_horaria == 2 || stais.cnueva_sincronizacion_horaria == 3) &&
-        (stais.ctimeout_frame_rmc == 0 || stais.ctimeout_frame_gga == 0)) {
+        (stais.ctimeout_frame_rmc == 0 || stais.ctimeout_frame_gga == 0) &&
+        !consulta_identidad_en_curso()) {
         stais.ccomando = 2;
         SerialUSB.print("Timeout frame GPS");
         linea();

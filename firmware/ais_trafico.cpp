@@ -61,9 +61,13 @@ void escribo_sentencia(const strafaga_ais& rafaga) {
 // follow; otherwise the sequencer is left where it is.
 void confirmacion_msg6(bool bresponde) {
     const uint8_t ccanal = stais.ccanal_msg6;
-    if (ccanal > 1) {
+    // A second report of the same request (a transponder that retries an
+    // addressed message reports each try) would count the next part as
+    // sent.
+    if (ccanal > 1 || stais.cmsg6_sin_confirmar == 0) {
         return;
     }
+    stais.cmsg6_sin_confirmar = 0;
     stsensor& canal = sensor[ccanal];
     if (canal.cnew_msg6 == 1) {
         canal.cnew_msg6 = 0;
@@ -359,11 +363,17 @@ uint8_t entrada_para_barco() {
     return celegida;
 }
 
+// A ship seen outside or long silent: its entry is free, and a warning to it
+// that has not gone out yet is withdrawn in favour of the next waiting ship.
 void olvido_barco(uint8_t i) {
     if (shipras.cestado_en_zona[i] == CBARCO_ESPERANDO) {
         --shipras.cbarcos_esperando;
     }
     shipras.cestado_en_zona[i] = CBARCO_LIBRE;
+    if (shipras.cnew_msg12 == 1 && shipras.lmmsi_detectado == shipras.lmmsi_en_zona[i]) {
+        shipras.cnew_msg12 = 0;
+        siguiente_aviso_msg12();
+    }
 }
 
 // One warning per ship that enters the rectangle: a ship is warned when it is
@@ -392,7 +402,7 @@ void aviso_barco(uint32_t lmmsi, bool bdentro) {
     shipras.lmmsi_en_zona[i] = lmmsi;
     shipras.cestado_en_zona[i] = CBARCO_ESPERANDO;
     shipras.cminutos_en_zona[i] = 0;
-    shipras.corden_en_zona[i] = shipras.cturno_en_zona++;
+    shipras.iorden_en_zona[i] = shipras.iturno_en_zona++;
     ++shipras.cbarcos_esperando;
 }
 
@@ -477,17 +487,17 @@ void siguiente_aviso_msg12() {
     if (shipras.cnew_msg12 != 0 || shipras.cbarcos_esperando == 0) {
         return;
     }
-    // The waiting ship with the oldest turn: turns are handed out in order
-    // and fewer than 256 wait at once, so the turn's distance back from the
-    // next one orders them.
+    // The waiting ship with the oldest turn: turns are handed out in order,
+    // and while one ship waits far fewer than 65536 others arrive, so the
+    // turn's distance back from the next one orders them.
     uint8_t celegida = CBARCOS_EN_ZONA;
-    uint8_t cantiguedad = 0;
+    uint16_t iantiguedad = 0;
     for (uint8_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
-        const uint8_t cdistancia =
-            static_cast<uint8_t>(shipras.cturno_en_zona - shipras.corden_en_zona[i]);
-        if (shipras.cestado_en_zona[i] == CBARCO_ESPERANDO && cdistancia >= cantiguedad) {
+        const uint16_t idistancia =
+            static_cast<uint16_t>(shipras.iturno_en_zona - shipras.iorden_en_zona[i]);
+        if (shipras.cestado_en_zona[i] == CBARCO_ESPERANDO && idistancia >= iantiguedad) {
             celegida = i;
-            cantiguedad = cdistancia;
+            iantiguedad = idistancia;
         }
     }
     if (celegida == CBARCOS_EN_ZONA) {
@@ -541,7 +551,8 @@ void procesamos_vdo(strafaga_ais* prafaga) {
     }
     // Only a report that answers the command being waited on ends that wait;
     // another command's wait is left to its own reply.
-    const bool bresponde = ccomando == 0 || ccomando == cpeticion;
+    const bool bresponde =
+        ccomando == 0 || (ccomando == cpeticion && stais.cesperando_respuesta == 1);
     if (ccomando != 0 && bresponde) {
         stais.ccomando = 0;
     }

@@ -29,7 +29,10 @@ struct stais_t {
     uint16_t ifrecuencia_msg6;
     uint8_t cindice_msg6;
     uint8_t creintentos_msg6;
-    uint8_t ccanal_msg6;                 // 0xFF = none
+    uint8_t ccanal_msg6;  // 0xFF = none
+    // A message 6 request went out and its report has not come: a second
+    // report of the same part must not count the next one as sent.
+    uint8_t cmsg6_sin_confirmar;
     volatile uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;
@@ -175,9 +178,10 @@ struct stshipras {
     uint32_t lmmsi_en_zona[CBARCOS_EN_ZONA];
     uint8_t cestado_en_zona[CBARCOS_EN_ZONA];   // CBARCO_LIBRE, _ESPERANDO, _AVISADO
     uint8_t cminutos_en_zona[CBARCOS_EN_ZONA];  // minutes since its last report
-    uint8_t corden_en_zona[CBARCOS_EN_ZONA];    // turn of a waiting entry
-    uint8_t cturno_en_zona;                     // the turn the next waiting ship takes
+    uint16_t iorden_en_zona[CBARCOS_EN_ZONA];   // turn of a waiting entry
+    uint16_t iturno_en_zona;                    // the turn the next waiting ship takes
     uint8_t cbarcos_esperando;
+    volatile uint8_t cminuto_barcos;  // set by the tick every minute: ships age
 };
 
 // ---- Sensor channels -----------------------------------------------------
@@ -267,6 +271,7 @@ struct strtc {
 
 struct stsd_t {
     uint32_t lfecha_fichero;
+    uint32_t lfecha_timestamp;  // hour key of the last tag block built
     // Each hourly file has its own attempts, started afresh every hour, and
     // a failed attempt waits before the next (seconds, counted down every
     // second), so that a passing fault is ridden out.

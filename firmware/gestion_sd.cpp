@@ -362,6 +362,21 @@ void comprobacion_hora_registro() {
     }
 }
 
+namespace {
+
+// The hour of a record: the clock's now, or the tag block's, which a file
+// attempt's own clock read must not move on.
+void hora_registro(bool bleer_reloj) {
+    if (bleer_reloj) {
+        lectura_fecha();
+        comprobacion_hora_registro();
+    } else if (stsd.lfecha_timestamp != stsd.lfecha_fichero) {
+        cambio_hora_registro(stsd.lfecha_timestamp);
+    }
+}
+
+}  // namespace
+
 uint8_t paso_creacion_registro(uint8_t ctipo_fichero) {
     if (stsd.ccreacion_nuevo_directorio == 1) {
         if (stsd.cespera_creacion_directorio != 0) {
@@ -383,10 +398,7 @@ bool fichero_registro_listo(uint8_t ctipo_fichero, bool bleer_reloj) {
         ktr09.csincronizada != 1) {
         return false;
     }
-    if (bleer_reloj) {
-        lectura_fecha();
-    }
-    comprobacion_hora_registro();
+    hora_registro(bleer_reloj);
     // The directory and then the file, each when its attempt is due.
     if (paso_creacion_registro(ctipo_fichero) == 1 && stsd.ccreacion_nuevo_directorio == 0) {
         paso_creacion_registro(ctipo_fichero);
@@ -448,6 +460,8 @@ void creacion_timestamp(uint8_t cin_live) {
     }
     inserto_mensaje_name_file(pctexto, ",c:");
     inserto_variable_name_file(pctexto, conversion_fecha_a_unix(), 0);
+    stsd.lfecha_timestamp =
+        creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc, ktr09.chora_utc, 0);
     inserto_mensaje_name_file(pctexto, ",t:");
     inserto_byte_name_file(pctexto, cin_live == 1 ? 'L' : 'R');
     stsd.ccalculo_checksum_nmea = 0;

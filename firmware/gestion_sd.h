@@ -32,8 +32,8 @@ void comprobacion_hora_registro();
 // One due step towards the hour's log (the directory, else the file of that
 // type): 1 when an attempt was made, 0 when none was due.
 uint8_t paso_creacion_registro(uint8_t ctipo_fichero);
-// The log file of that type for the hour of the clock (read first when
-// `bleer_reloj`; otherwise as creacion_timestamp has just read it, so the
+// The log file of that type for the hour of the clock (read now when
+// `bleer_reloj`; otherwise the hour of the last tag block built, so the
 // record lands in the hour its tag block names), opened now if its attempt
 // is due. True when the record can be written.
 bool fichero_registro_listo(uint8_t ctipo_fichero, bool bleer_reloj);

@@ -307,6 +307,11 @@ static void secuencia_comandos_ais() {
     } else if (stais.cconexion_software_pc != 0 && stais.csegundos_sin_tramas_deteccion_usb > 119) {
         stais.cstatus_gps = 1;
         stais.cconexion_software_pc = 0;
+        // The GPS output goes off first; a synchronisation that was under way
+        // starts again, so that the output comes back on for it.
+        if (stais.cnueva_sincronizacion_horaria == 2) {
+            stais.cnueva_sincronizacion_horaria = 3;
+        }
     }
 }
 
@@ -383,6 +388,10 @@ void loop() {
     evaluacion_estado();
     if (cminuto_leido == 1) {
         programacion_muestras();
+    }
+    // Ships age on the tick's minute, whether or not the clock can be read.
+    if (shipras.cminuto_barcos == 1) {
+        shipras.cminuto_barcos = 0;
         envejecimiento_barcos();
     }
     paso_tarjeta_sd();

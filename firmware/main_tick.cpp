@@ -194,6 +194,7 @@ static void paso_un_minuto() {
         ktr09.creintentos_lectura_fecha = 10;
     }
     descontar(stais.cminutos_timeout_rx_frames);
+    shipras.cminuto_barcos = 1;
     for (uint8_t i = 0; i < 2; ++i) {
         if (configuracion_sensor[i].csensor == 3) {
             descontar(sensor[i].ctimeout_datos_validos);

@@ -252,22 +252,23 @@ TEST_F(SensorPeerStation, MessagesSixOnTheAirReachTheTidelinkDeviceAsOneBlock) {
         EXPECT_EQ(kStationName, block.tag.station);
     }
     // Not for it: another application's message, one addressed to another
-    // station, and a block whose parts come from two senders. A part sent
-    // twice is taken once.
+    // station, a block whose part 2 comes from another sender, and one whose
+    // part 2 gives another part count. A part sent twice is taken once.
     sim::AisTransponder::AddressedBinary other = part(0x11, first);
     other.dac = 1;
     sim::AisTransponder::AddressedBinary elsewhere = part(0x11, first);
     elsewhere.to = kRemoteMmsi;
-    sim::AisTransponder::AddressedBinary second_sender = part(0x22, second);
+    sim::AisTransponder::AddressedBinary second_sender = part(0x32, second);
     second_sender.from = kRemoteMmsi + 1;
-    for (const auto& message : {other, elsewhere, part(0x31, first), second_sender,
-                                part(0x21, first), part(0x21, first), part(0x22, second)}) {
+    for (const auto& message :
+         {other, elsewhere, part(0x31, first), second_sender, part(0x22, second), part(0x31, first),
+          part(0x32, second), part(0x32, second), part(0x33, first)}) {
         ASSERT_TRUE(transponder().receive_msg6(message, nullptr));
         host::run_for(3 * kSecond);
     }
     host::run_for(5 * kSecond);
     ASSERT_EQ(3u, tidelink().blocks().size());
-    EXPECT_EQ(first + second, tidelink().blocks()[2].body);
+    EXPECT_EQ(first + second + first, tidelink().blocks()[2].body);
 }
 
 }  // namespace

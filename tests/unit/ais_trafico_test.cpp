@@ -77,6 +77,15 @@ class AisTrafficTest : public FirmwareTest {
         stais.ibytes_rx = static_cast<uint16_t>(text.size());
         procesamos_trama_rx_ais();
     }
+    // The watched rectangle, its longitudes in the order given, latitudes
+    // 41 deg 20' to 41 deg 30' N.
+    static void watch_rectangle(int32_t lon_a, int32_t lon_b) {
+        configuracion_ais.cenable_shipras = 1;
+        configuracion_ais.llongitud_shipras[0] = lon_a;
+        configuracion_ais.llongitud_shipras[1] = lon_b;
+        configuracion_ais.llatitud_shipras[0] = 24800000;
+        configuracion_ais.llatitud_shipras[1] = 24900000;
+    }
     sim::Mcp7940 clock;
 };
 
@@ -165,6 +174,15 @@ TEST_F(AisTrafficTest, GpsSentenceRules) {
     burst(nmea("GPGSV,1,1,00"));
     EXPECT_EQ("Timeout frame GPS\r\n", usb());
     EXPECT_EQ(2, stais.ccomando);
+    // Neither moves an identity query on: its reply would then look like a
+    // PC program's.
+    for (uint8_t query : {3, 17}) {
+        stais.ccomando = query;
+        burst(nmea("GPGSA,A,3,,,,,,,,,,,,,1.0,0.9,0.5"));
+        EXPECT_EQ(query, stais.ccomando);
+        burst(nmea("GPGSV,1,1,00"));
+        EXPECT_EQ(query, stais.ccomando);
+    }
 }
 
 // ---- Own transmissions -------------------------------------------------------------
@@ -195,9 +213,15 @@ TEST_F(AisTrafficTest, LastPartOfAMessage6EndsTheRelay) {
     sensor[1].cnew_msg6 = 2;
     stais.ccantidad_partes_paquete = 2;
     stais.cpartes_paquete_tx = 0;
+    stais.cmsg6_sin_confirmar = 1;
     burst(ais(msg6, true));
     EXPECT_EQ("Siguiente parte a tx\r\n", usb());
     EXPECT_EQ(2, sensor[1].cnew_msg6);
+    // The same report again counts no second part.
+    burst(ais(msg6, true));
+    EXPECT_EQ("", usb());
+    EXPECT_EQ(2, sensor[1].cnew_msg6);
+    stais.cmsg6_sin_confirmar = 1;
     burst(ais(msg6, true));
     EXPECT_EQ("Fin tx paquete\r\n", usb());
     EXPECT_EQ(0, sensor[1].cnew_msg6);
@@ -286,11 +310,7 @@ TEST_F(AisTrafficTest, Message6IsPutTogetherInOrderOnly) {
 }
 
 TEST_F(AisTrafficTest, ShipsInTheRectangle) {
-    configuracion_ais.cenable_shipras = 1;
-    configuracion_ais.llongitud_shipras[0] = 1400000;
-    configuracion_ais.llongitud_shipras[1] = 1200000;
-    configuracion_ais.llatitud_shipras[0] = 24800000;
-    configuracion_ais.llatitud_shipras[1] = 24900000;
+    watch_rectangle(1400000, 1200000);
     const struct {
         const char* description;
         unsigned type;
@@ -326,11 +346,7 @@ TEST_F(AisTrafficTest, ShipsInTheRectangle) {
 }
 
 TEST_F(AisTrafficTest, OneWarningPerShipThatEnters) {
-    configuracion_ais.cenable_shipras = 1;
-    configuracion_ais.llongitud_shipras[0] = 1200000;
-    configuracion_ais.llongitud_shipras[1] = 1400000;
-    configuracion_ais.llatitud_shipras[0] = 24800000;
-    configuracion_ais.llatitud_shipras[1] = 24900000;
+    watch_rectangle(1200000, 1400000);
     const std::string inside = ais(ship(1, 235040000, 24845000, 1300000), false);
     const std::string outside = ais(ship(1, 235040000, 24845000, 1500000), false);
     burst(inside);
@@ -406,15 +422,17 @@ TEST_F(AisTrafficTest, AConfirmationCountsWheneverItComes) {
         const char* description;
         uint8_t before;
         const codec::Message& message;
+        bool waiting;
         uint8_t after;
         bool wait_ends;
     } cases[] = {
-        {"message 8 while its request waits", 19, msg8, 0, true},
-        {"message 8 while the antenna is read", 11, msg8, 11, false},
-        {"message 12 while its request waits", 20, msg12, 0, true},
-        {"last message 6 while its request waits", 16, msg6, 11, true},
-        {"last message 6 while the supply is read", 12, msg6, 12, false},
-        {"own AtoN report while a command waits", 11, aton_report(kMmsi, 0xE2), 11, false},
+        {"message 8 while its request waits", 19, msg8, true, 0, true},
+        {"message 8 before its request went out", 19, msg8, false, 19, false},
+        {"message 8 while the antenna is read", 11, msg8, true, 11, false},
+        {"message 12 while its request waits", 20, msg12, true, 0, true},
+        {"last message 6 while its request waits", 16, msg6, true, 11, true},
+        {"last message 6 while the supply is read", 12, msg6, true, 12, false},
+        {"own AtoN report while a command waits", 11, aton_report(kMmsi, 0xE2), true, 11, false},
     };
     for (const auto& c : cases) {
         stais.ifrecuencia_msg8 = 180;
@@ -422,13 +440,14 @@ TEST_F(AisTrafficTest, AConfirmationCountsWheneverItComes) {
         stais.itimeout_tx_msg12 = 60;
         stais.ccanal_msg6 = 0;
         sensor[0].cnew_msg6 = 1;
+        stais.cmsg6_sin_confirmar = 1;
         stais.cprimer_msg_21_tras_reset = 1;
         stais.ccomando = c.before;
-        stais.cesperando_respuesta = 1;
+        stais.cesperando_respuesta = c.waiting ? 1 : 0;
         stais.ctimeout_respuesta_comando = 10;
         burst(ais(c.message, true));
         EXPECT_EQ(c.after, stais.ccomando) << c.description;
-        EXPECT_EQ(c.wait_ends ? 0 : 1, stais.cesperando_respuesta) << c.description;
+        EXPECT_EQ(c.waiting && !c.wait_ends ? 1 : 0, stais.cesperando_respuesta) << c.description;
         const int64_t type = c.message.number("type");
         EXPECT_EQ(type == 8 ? 175 : 180, stais.itimeout_tx_msg8) << c.description;
         EXPECT_EQ(type == 12 ? 0 : 60, stais.itimeout_tx_msg12) << c.description;
@@ -441,11 +460,7 @@ TEST_F(AisTrafficTest, AConfirmationCountsWheneverItComes) {
 // is warned once, in the order they entered, while each warning waits for
 // the one before it to go out.
 TEST_F(AisTrafficTest, EveryShipThatEntersIsWarnedOnceInTurn) {
-    configuracion_ais.cenable_shipras = 1;
-    configuracion_ais.llongitud_shipras[0] = 1200000;
-    configuracion_ais.llongitud_shipras[1] = 1400000;
-    configuracion_ais.llatitud_shipras[0] = 24800000;
-    configuracion_ais.llatitud_shipras[1] = 24900000;
+    watch_rectangle(1200000, 1400000);
     constexpr uint32_t kFirst = 244000000;
     constexpr unsigned kShips = CBARCOS_EN_ZONA;
     std::vector<std::string> reports;
@@ -491,6 +506,39 @@ TEST_F(AisTrafficTest, EveryShipThatEntersIsWarnedOnceInTurn) {
     shipras.cnew_msg12 = 0;
     burst(reports[0]);
     EXPECT_EQ(0, shipras.cnew_msg12) << "it reported a minute ago";
+}
+
+// A warning not yet sent is withdrawn when its ship leaves, in favour of the
+// next ship waiting; a full table gives up the warned ship silent longest.
+TEST_F(AisTrafficTest, WarningsFollowTheShipsThatAreStillThere) {
+    watch_rectangle(1200000, 1400000);
+    auto report = [](uint32_t mmsi, bool inside) {
+        return ais(ship(1, mmsi, 24845000, inside ? 1300000 : 1500000), false);
+    };
+    burst(report(244000001, true));
+    burst(report(244000002, true));
+    ASSERT_EQ(244000001u, shipras.lmmsi_detectado);
+    burst(report(244000001, false));
+    EXPECT_EQ(1, shipras.cnew_msg12);
+    EXPECT_EQ(244000002u, shipras.lmmsi_detectado) << "the next ship's turn";
+    burst(report(244000002, false));
+    EXPECT_EQ(0, shipras.cnew_msg12) << "nobody left to warn";
+
+    for (uint32_t i = 0; i < CBARCOS_EN_ZONA; ++i) {
+        burst(report(245000000 + i, true));
+        shipras.cnew_msg12 = 0;
+        siguiente_aviso_msg12();
+    }
+    envejecimiento_barcos();
+    burst(report(245000000, true));  // heard a minute after the others
+    burst(report(246000000, true));
+    EXPECT_EQ(1, shipras.cnew_msg12) << "a newcomer to a full table is warned";
+    EXPECT_EQ(246000000u, shipras.lmmsi_detectado);
+    shipras.cnew_msg12 = 0;
+    burst(report(245000000, true));
+    EXPECT_EQ(0, shipras.cnew_msg12) << "the ship heard last is kept";
+    burst(report(245000001, true));
+    EXPECT_EQ(1, shipras.cnew_msg12) << "the one silent longest was given up";
 }
 
 }  // namespace
