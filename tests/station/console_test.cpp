@@ -3,6 +3,7 @@
 // and SETTINGS mode, typed as a technician types them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,6 +73,40 @@ TEST_F(ConsoleTest, TestModeEchoesAChannelAndReportsInputs) {
     EXPECT_TRUE(contains(events, "\r\nActivada entrada 1\r\nDesativada entrada 1")) << events;
     EXPECT_FALSE(contains(events, "entrada 1\r\n\r\n")) << events;
     EXPECT_EQ(0u, host::restart_count());
+}
+
+// TEST mode walks the outputs: one after the other is active for a second,
+// outputs 1 to 4 (pins 33, 32, 31, 30, active high), then the card indicator,
+// pin 35 and the LED (34, 35, 13, active low), and round again.
+TEST_F(ConsoleTest, TestModeWalksEveryOutputInTurn) {
+    type("TEST\r");
+    const std::vector<uint32_t> order = {33, 32, 31, 30, 34, 35, 13};
+    std::vector<uint32_t> seen;  // each pin once it has held alone for 500 ms
+    uint32_t last = 0;
+    int held = 0;
+    for (int step = 0; step < 200; ++step) {
+        host::run_for(50 * kMillisecond);
+        std::vector<uint32_t> active;
+        for (uint32_t pin : order) {
+            const bool high_active = pin >= 30 && pin <= 33;
+            if (host::output_level(pin) == (high_active ? 1 : 0)) {
+                active.push_back(pin);
+            }
+        }
+        const uint32_t alone = active.size() == 1 ? active[0] : 0;
+        held = alone == last ? held + 1 : 1;
+        last = alone;
+        if (alone != 0 && held == 10 && (seen.empty() || seen.back() != alone)) {
+            seen.push_back(alone);
+        }
+    }
+    ASSERT_GE(seen.size(), order.size() + 2) << "a whole round and more in ten seconds";
+    const size_t first =
+        static_cast<size_t>(std::find(order.begin(), order.end(), seen[0]) - order.begin());
+    ASSERT_LT(first, order.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(order[(first + i) % order.size()], seen[i]) << "step " << i;
+    }
 }
 
 TEST_F(ConsoleTest, CalibrationCommandsAndTheirChecks) {

@@ -1,5 +1,5 @@
-// The card log's tag block and text limits, and the formatter's layouts for a
-// standard- and a high-capacity card, read back from the card's blocks.
+// The card log's tag block and text limits, and the card report of a
+// freshly formatted card.
 #include <Wire.h>
 
 #include <cstdio>
@@ -60,55 +60,6 @@ std::vector<uint8_t> block_of(sim::SdCardModel& card, uint32_t lbn) {
     std::vector<uint8_t> block(512);
     card.read_block(lbn, block.data());
     return block;
-}
-
-// The layouts the SD Association's rules give, worked out by hand: a 2 GB
-// standard card (1908 units of 2048 blocks) and a 4 GB high-capacity one.
-TEST_F(CardLogTest, FormatterLayouts) {
-    const struct {
-        const char* description;
-        sim::SdCardModel::Profile profile;
-        uint32_t mb;
-        uint8_t type;
-        uint32_t first_block;
-        uint8_t blocks_per_cluster, sectors_per_track, heads;
-        const char* fs;
-        size_t fs_at;
-    } cases[] = {
-        {"2 GB standard", sim::SdCardModel::Profile::sd2, 1908, 0x06, 0, 64, 63, 64, "FAT16   ",
-         54},
-        {"4 GB high capacity", sim::SdCardModel::Profile::sdhc, 3800, 0x0B, 8192, 64, 63, 128,
-         "FAT32   ", 82},
-    };
-    for (const auto& c : cases) {
-        sim::SdCardModel card(c.profile, c.mb);
-        host::attach_sd_card(&card);
-        formateo_sd();
-        const std::string out = usb();
-        EXPECT_NE(std::string::npos, out.find("Format done")) << c.description << out;
-        // The formatter's texts run on where no line end is written.
-        const std::string fat = c.fs_at == 54 ? "FAT16\n" : "FAT32\n";
-        EXPECT_NE(std::string::npos, out.find("\nFormatting\nBlocks/Cluster: 64" + fat)) << out;
-        EXPECT_TRUE(std::regex_search(
-            out, std::regex("Erasing\n\\.+All data set to [0-9A-F]+Erase done\n")))
-            << out;
-        const std::vector<uint8_t> mbr = block_of(card, 0);
-        EXPECT_EQ(0x55, mbr[510]);
-        EXPECT_EQ(0xAA, mbr[511]);
-        EXPECT_EQ(c.type, mbr[0x1BE + 4]) << c.description;
-        const uint32_t start = le(mbr, 0x1BE + 8, 4);
-        if (c.first_block != 0) {
-            EXPECT_EQ(c.first_block, start) << c.description;
-        }
-        const std::vector<uint8_t> boot = block_of(card, start);
-        EXPECT_EQ(512u, le(boot, 11, 2));
-        EXPECT_EQ(c.blocks_per_cluster, boot[13]) << c.description;
-        EXPECT_EQ(c.sectors_per_track, le(boot, 24, 2)) << c.description;
-        EXPECT_EQ(c.heads, le(boot, 26, 2)) << c.description;
-        EXPECT_EQ(start, le(boot, 28, 4)) << "hidden sectors";
-        EXPECT_EQ(c.fs, std::string(reinterpret_cast<const char*>(&boot[c.fs_at]), 8));
-        host::attach_sd_card(nullptr);
-    }
 }
 
 // The card report of a freshly formatted card: the OCR, then the partition
