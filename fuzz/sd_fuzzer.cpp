@@ -14,13 +14,15 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include <Arduino.h>
 #include <Wire.h>
 
 #include "declaraciones.h"
+#include "devices/mcp7940.h"
 #include "gestion_sd.h"
 #include "host/machine.h"
 #include "main.h"
@@ -53,19 +55,42 @@ void put32(uint8_t* p, uint32_t v) {
 
 using Block = std::array<uint8_t, 512>;
 
+// The card's blocks live in a pool reused from input to input: only the
+// blocks an input lays out, patches or writes are cleared after it, so a run
+// costs what it touches, not the card's size.
 class FuzzCard : public host::SdCard {
   public:
-    std::map<uint32_t, Block> blocks;
     // Blocks the library may write: [allowed_first, allowed_end).
     uint32_t allowed_first = 0;
     uint32_t allowed_end = 0;
 
+    FuzzCard() : slots_(kCardBlocks, kNone) {}
+
     Block& at(uint32_t block) {
-        auto found = blocks.find(block);
-        if (found == blocks.end()) {
-            found = blocks.emplace(block, Block{}).first;
+        if (block >= kCardBlocks) {
+            // Past the card (a partition table's start): reads as blank.
+            outside_.fill(0);
+            return outside_;
         }
-        return found->second;
+        uint32_t& slot = slots_[block];
+        if (slot == kNone) {
+            slot = static_cast<uint32_t>(used_.size());
+            used_.push_back(block);
+            if (pool_.size() < used_.size()) {
+                pool_.emplace_back();
+            }
+            pool_[slot].fill(0);
+        }
+        return pool_[slot];
+    }
+    // Back to a blank card.
+    void clear() {
+        for (const uint32_t block : used_) {
+            slots_[block] = kNone;
+        }
+        used_.clear();
+        allowed_first = 0;
+        allowed_end = 0;
     }
     bool present() override { return true; }
     bool start() override { return true; }
@@ -96,11 +121,11 @@ class FuzzCard : public host::SdCard {
         if (block >= kCardBlocks) {
             return false;
         }
-        const auto found = blocks.find(block);
-        if (found == blocks.end()) {
+        const uint32_t slot = slots_[block];
+        if (slot == kNone) {
             std::memset(data, 0, 512);
         } else {
-            std::memcpy(data, found->second.data(), 512);
+            std::memcpy(data, pool_[slot].data(), 512);
         }
         return true;
     }
@@ -113,6 +138,13 @@ class FuzzCard : public host::SdCard {
         check(false);  // the volume code never erases
         return false;
     }
+
+  private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    std::vector<uint32_t> slots_;  // per card block: its pool slot, or kNone
+    std::deque<Block> pool_;       // stays put as it grows: at() hands out references
+    std::vector<uint32_t> used_;   // card blocks holding a slot, by slot
+    Block outside_{};
 };
 
 // A sound volume: FAT16 (4100 clusters) or FAT32 (65600 clusters), one block
@@ -231,13 +263,15 @@ void append(SdFat& sd, const char* path, uint8_t oflag, size_t length, char fill
 // The station's own card start-up and an hour's logging on the damaged card:
 // the card report, the volume mount, the day directory and hour file, and a
 // record behind its tag block.
-void station_logging(FuzzCard& card) {
-    host::reset_machine();
-    host::attach_sd_card(&card);
+void station_logging() {
     SerialUSB.begin(115200);
     setup_timerTC0(1, 48000);
     start_timerTC0();
     Wire.begin();
+    // A running clock: each read succeeds at once, as on a sound station.
+    sim::Mcp7940 clock;
+    clock.set_time({24, 5, 17, 5, 13, 0, 0});
+    host::attach_i2c_device(sim::Mcp7940::kAddress, &clock);
     ktr09.cano_utc = 24;
     ktr09.cmes_utc = 5;
     ktr09.cdia_utc = 17;
@@ -257,7 +291,7 @@ void station_logging(FuzzCard& card) {
         cierre_ficheros_sd();
     }
     host::usb_take_output();
-    host::reset_machine();
+    host::attach_i2c_device(sim::Mcp7940::kAddress, nullptr);
 }
 
 }  // namespace
@@ -268,7 +302,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const uint8_t layout = data[0];
     const uint8_t operations = data[1];
-    FuzzCard card;
+    // One card for the whole run, blank again for each input; the machine is
+    // reset once, before the input, and the card stays attached after it.
+    static FuzzCard card;
+    card.clear();
+    host::reset_machine();
+    host::attach_sd_card(&card);
     const bool partitioned = (layout & 2) != 0;
     lay_out(card, (layout & 1) != 0, partitioned);
     // Patches: block (the first 65536 of the card), offset, length, bytes.
@@ -292,11 +331,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Either volume the station may mount bounds its writes.
         card.allowed_first = std::min(first, card.allowed_first);
         card.allowed_end = std::max(end, card.allowed_end);
-        station_logging(card);
+        station_logging();
         return 0;
     }
-    host::reset_machine();
-    host::attach_sd_card(&card);
     SdFat sd;
     check(sd.cardBegin(52, SD_SCK_MHZ(2)));
     uint8_t part = 1;
@@ -305,7 +342,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         part = 0;
         bound_writes(card, part);
         if (!sd.vol()->init(sd.card(), part)) {
-            host::reset_machine();
             return 0;
         }
     }
@@ -339,6 +375,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((operations & 0x40) != 0) {
         sd.vol()->freeClusterCount();
     }
-    host::reset_machine();
     return 0;
 }
