@@ -97,6 +97,10 @@ void inicializacion_ais(uint8_t cinicio);
 void envio_comandos_ais();
 // Collects the transponder's burst and processes it.
 void procesamos_ais();
+// Moves what the transponder's port holds into the burst being gathered (as
+// far as it has room), so that the port's 512 bytes do not overflow while
+// the loop waits on another channel.
+void acopio_rafaga_ais();
 
 // ---- Receive framing and replies (ais_rx.cpp, ais_respuestas.cpp) -------------
 

@@ -448,17 +448,22 @@ void envio_comandos_ais() {
     }
 }
 
+void acopio_rafaga_ais() {
+    // Bytes that do not fit stay in the port for the next burst.
+    while (Serial0.available() > 0 && stais.ibytes_rx < IBYTES_FRAME_RX) {
+        stais.cframe_rx[stais.ibytes_rx++] = static_cast<uint8_t>(Serial0.read());
+    }
+}
+
 void procesamos_ais() {
-    if (Serial0.available() <= 0) {
+    // A burst may have begun while the loop waited on another channel.
+    if (Serial0.available() <= 0 && stais.ibytes_rx == 0) {
         return;
     }
     const uint32_t linicio = millis();
     do {
         sodaq_wdt_reset();
-        // Bytes that do not fit stay in the port for the next burst.
-        while (Serial0.available() > 0 && stais.ibytes_rx < IBYTES_FRAME_RX) {
-            stais.cframe_rx[stais.ibytes_rx++] = static_cast<uint8_t>(Serial0.read());
-        }
+        acopio_rafaga_ais();
         stais.ctimeout_rx_frame = fin_rafaga(linicio) ? 0 : CSILENCIO_FIN_RAFAGA;
         while (stais.ctimeout_rx_frame != 0 && Serial0.available() <= 0) {
             sodaq_wdt_reset();

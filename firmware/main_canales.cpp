@@ -1,6 +1,7 @@
 #include <Arduino.h>
 #include <sodaq_wdt.h>
 
+#include "ais.h"
 #include "comunicaciones_ema_airmar.h"
 #include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
@@ -148,6 +149,9 @@ static void recibo_rafaga(uint8_t ccanal) {
     canal.ibytes_rx = 0;
     do {
         sodaq_wdt_reset();
+        // A slow device's burst can outlast what the transponder's port
+        // holds at its faster rate.
+        acopio_rafaga_ais();
         if (uart.available() > 0) {
             while (uart.available() > 0) {
                 const int idato = uart.read();

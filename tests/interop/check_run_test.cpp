@@ -55,4 +55,19 @@ TEST(CheckRun, ACardFsckRejectsIsAViolationAndExitsOne) {
     EXPECT_NE(std::string::npos, run.err.find("[check] 1 violation:\n")) << run.err;
 }
 
+// Ships reporting together while a weather sentence trickles in: the
+// transponder's port must be drained meanwhile, or bytes are lost.
+TEST(CheckRun, ShipsReportingTogetherLoseNothing) {
+    if (!fat_tools_installed()) {
+        GTEST_SKIP() << "dosfstools, mtools and fdisk are not installed";
+    }
+    TemporaryStateDir state;
+    const ProgramRun run = run_program(
+        state.path(), std::string(KTR09_SIM_BINARY) + " --check --seed 1 --scenario " +
+                          KTR09_SOURCE_DIR + "/sim/scenarios/soak/bunched_ships.json --state-dir " +
+                          state.path().string() + " >/dev/null");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("[check] no violation")) << run.err;
+}
+
 }  // namespace
