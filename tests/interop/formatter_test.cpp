@@ -14,24 +14,11 @@
 #include "devices/sd_card.h"
 #include "gestion_sd.h"
 #include "support/fat_tools.h"
+#include "support/card_blocks.h"
 #include "support/firmware_fixture.h"
 #include "support/state_dir.h"
 
 namespace {
-
-uint32_t le(const std::vector<uint8_t>& block, size_t at, int bytes) {
-    uint32_t value = 0;
-    for (int k = bytes - 1; k >= 0; --k) {
-        value = (value << 8) | block[at + k];
-    }
-    return value;
-}
-
-std::vector<uint8_t> block_of(sim::SdCardModel& card, uint32_t lbn) {
-    std::vector<uint8_t> block(512);
-    card.read_block(lbn, block.data());
-    return block;
-}
 
 class FormatterTest : public FirmwareTest {
   protected:

@@ -11,6 +11,7 @@
 #include "devices/mcp7940.h"
 #include "devices/sd_card.h"
 #include "gestion_sd.h"
+#include "support/card_blocks.h"
 #include "support/firmware_fixture.h"
 
 namespace {
@@ -46,20 +47,6 @@ TEST_F(CardLogTest, TextIsCutAt64BytesWithinItsBuffer) {
     inserto_mensaje_name_file(stsd.ctimestamp, std::string(70, 'x').c_str());
     EXPECT_EQ(64, stsd.cbytes_name_file);
     EXPECT_STREQ("next field", stsd.snombre_fichero_dvm.c_str());
-}
-
-uint32_t le(const std::vector<uint8_t>& block, size_t at, int bytes) {
-    uint32_t value = 0;
-    for (int k = bytes - 1; k >= 0; --k) {
-        value = (value << 8) | block[at + k];
-    }
-    return value;
-}
-
-std::vector<uint8_t> block_of(sim::SdCardModel& card, uint32_t lbn) {
-    std::vector<uint8_t> block(512);
-    card.read_block(lbn, block.data());
-    return block;
 }
 
 // The card report of a freshly formatted card: the OCR, then the partition
