@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -41,8 +40,16 @@ int run(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool installed(const char* tool) {
-    return ::access(tool, X_OK) == 0;
+// A check that needs an outside tool says once that it cannot run.
+bool tool_ready(const char* tool, const char* missing, bool* noted) {
+    if (::access(tool, X_OK) == 0) {
+        return true;
+    }
+    if (!*noted) {
+        std::fprintf(stderr, "%s\n", missing);
+        *noted = true;
+    }
+    return false;
 }
 
 // The first block of the volume the station mounts: partition 1 when the
@@ -82,12 +89,7 @@ int64_t tag_time(const std::string& tag) {
 
 // "25_05_20/10_VDM.TXT" for a time in seconds since 1970.
 std::string hour_file(int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%y_%m_%d/%H_VDM.TXT", &parts);
-    return text;
+    return utc_text(seconds, "%y_%m_%d/%H_VDM.TXT");
 }
 
 std::string upper(std::string text) {
@@ -202,13 +204,9 @@ void CardLogMonitor::read_card() {
     if (card_image_.empty() || !fs::exists(card_image_)) {
         return;
     }
-    if (!installed("/usr/bin/mcopy")) {
-        if (!noted_) {
-            std::fprintf(stderr,
-                         "[check] card-log: mtools not installed, the card log is not "
-                         "checked\n");
-            noted_ = true;
-        }
+    if (!tool_ready("/usr/bin/mcopy",
+                    "[check] card-log: mtools not installed, the card log is not checked",
+                    &noted_)) {
         return;
     }
     const fs::path copy = scratch_dir();
@@ -328,13 +326,10 @@ void CardFsckMonitor::check(const char* when) {
     if (card_image_.empty() || !fs::exists(card_image_)) {
         return;
     }
-    if (!installed("/usr/sbin/fsck.fat")) {
-        if (!noted_) {
-            std::fprintf(stderr,
-                         "[check] card-fsck: dosfstools not installed, the card's "
-                         "volume is not checked\n");
-            noted_ = true;
-        }
+    if (!tool_ready("/usr/sbin/fsck.fat",
+                    "[check] card-fsck: dosfstools not installed, the card's volume is not "
+                    "checked",
+                    &noted_)) {
         return;
     }
     if (const std::string fault = fsck_image(card_image_); !fault.empty()) {

@@ -86,12 +86,12 @@ std::vector<std::string> fields_of(const std::string& sentence) {
     return codec::split_fields(body);
 }
 
-std::string utc_text(int64_t seconds) {
+std::string utc_text(int64_t seconds, const char* format) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm parts{};
     gmtime_r(&t, &parts);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    std::strftime(text, sizeof text, format, &parts);
     return text;
 }
 

@@ -102,8 +102,9 @@ class LineReader {
 std::optional<std::string> sentence_of(const std::string& line);
 // Field `index` (0: the address field) of a sentence without checksum.
 std::vector<std::string> fields_of(const std::string& sentence);
-// "2025-05-20 10:00:00" of a time in seconds since 1970.
-std::string utc_text(int64_t seconds);
+// "2025-05-20 10:00:00" of a time in seconds since 1970, or in the strftime
+// format given.
+std::string utc_text(int64_t seconds, const char* format = "%Y-%m-%d %H:%M:%S");
 
 // Every monitor of the station, listening from construction: the simulator
 // makes one with --check.

@@ -12,16 +12,12 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/uart_recorder.h"
 
 namespace {
 
 using host::kMillisecond;
 using host::kSecond;
-
-struct Recorder : host::UartPeer {
-    std::string bytes;
-    void on_byte_from_station(uint8_t byte) override { bytes += static_cast<char>(byte); }
-};
 
 class ConsoleTest : public ::testing::Test {
   protected:
@@ -57,7 +53,7 @@ TEST_F(ConsoleTest, TestModeEchoesAChannelAndReportsInputs) {
     EXPECT_TRUE(contains(banner, std::string(60, '*') + "\r\n\t\t\tTEST\r\n")) << banner;
     EXPECT_TRUE(contains(type("RS232\r"), "\r\nCanales configurados como RS232\r\n"));
     // The weather station on channel 2 is replaced by a test plug.
-    Recorder plug;
+    UartRecorder plug;
     host::attach_uart_peer(3, &plug);
     host::uart_peer_send(3, std::string("\x41\x0A\xFF", 3), 38400);
     host::run_for(100 * kMillisecond);
@@ -152,7 +148,7 @@ TEST_F(ConsoleTest, Rs485TransmitEnableFramesTheEcho) {
     } pin16;
     type("TEST\r");
     EXPECT_TRUE(contains(type("RS485\r"), "Canales configurados como RS485"));
-    Recorder plug;
+    UartRecorder plug;
     host::attach_uart_peer(3, &plug);
     host::add_listener(&pin16);
     host::uart_peer_send(3, "ABC", 38400);

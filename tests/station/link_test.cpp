@@ -24,12 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& file) {
-    std::ostringstream text;
-    text << std::ifstream(file, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 ToolRun run_link(const fs::path& root, const std::string& extra = "") {
     return run_tool(std::string(KTR09_LINK_BINARY) + " --stations 2 --duration 10m --state-root " +
                     root.string() + " " + extra);

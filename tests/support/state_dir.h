@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 class TemporaryStateDir {
@@ -28,3 +30,10 @@ class TemporaryStateDir {
   private:
     std::filesystem::path path_;
 };
+
+// A file's whole contents (empty when it cannot be read).
+inline std::string read_file(const std::filesystem::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    return text.str();
+}

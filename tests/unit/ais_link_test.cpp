@@ -8,16 +8,12 @@
 #include "ais.h"
 #include "codec/nmea.h"
 #include "support/firmware_fixture.h"
+#include "support/uart_recorder.h"
 
 namespace {
 
 constexpr uint32_t kUnknown = 0xFFFFFFFF;
 constexpr uint32_t kMmsi = 992351000;
-
-struct Recorder : host::UartPeer {
-    std::string bytes;
-    void on_byte_from_station(uint8_t byte) override { bytes += static_cast<char>(byte); }
-};
 
 // The checksum a sentence should carry: the oracle of sentences whose
 // payload the test does not fix.
@@ -75,7 +71,7 @@ class AisLinkTest : public FirmwareTest {
         procesamos_trama_rx_ais();
     }
 
-    Recorder transponder;
+    UartRecorder transponder;
 };
 
 TEST_F(AisLinkTest, CommandTableSentencesAndReplyTimes) {

@@ -7,16 +7,12 @@
 #include "ais.h"
 #include "codec/nmea.h"
 #include "support/firmware_fixture.h"
+#include "support/uart_recorder.h"
 
 namespace {
 
 constexpr uint32_t kUnknown = 0xFFFFFFFF;
 constexpr uint32_t kMmsi = 992351000;
-
-struct Recorder : host::UartPeer {
-    std::string bytes;
-    void on_byte_from_station(uint8_t byte) override { bytes += static_cast<char>(byte); }
-};
 
 class AisRepliesTest : public FirmwareTest {
   protected:
@@ -41,7 +37,7 @@ class AisRepliesTest : public FirmwareTest {
         return std::string(reinterpret_cast<const char*>(stais.cnombre_ais), 35);
     }
 
-    Recorder transponder;
+    UartRecorder transponder;
 };
 
 TEST_F(AisRepliesTest, AFieldPastTheChecksumIsAbsent) {
