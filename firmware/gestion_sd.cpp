@@ -354,28 +354,34 @@ void cambio_hora_registro(uint32_t lfecha) {
     stsd.cespera_creacion_directorio = 0;
 }
 
-void comprobacion_hora_registro() {
-    const uint32_t lfecha =
-        creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc, ktr09.chora_utc, 0);
+namespace {
+
+// The hour key of the system time.
+uint32_t clave_hora_sistema() {
+    return creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc, ktr09.chora_utc,
+                                   0);
+}
+
+void hora_nueva(uint32_t lfecha) {
     if (lfecha != stsd.lfecha_fichero) {
         cambio_hora_registro(lfecha);
     }
 }
-
-namespace {
 
 // The hour of a record: the clock's now, or the tag block's, which a file
 // attempt's own clock read must not move on.
 void hora_registro(bool bleer_reloj) {
     if (bleer_reloj) {
         lectura_fecha();
-        comprobacion_hora_registro();
-    } else if (stsd.lfecha_timestamp != stsd.lfecha_fichero) {
-        cambio_hora_registro(stsd.lfecha_timestamp);
     }
+    hora_nueva(bleer_reloj ? clave_hora_sistema() : stsd.lfecha_timestamp);
 }
 
 }  // namespace
+
+void comprobacion_hora_registro() {
+    hora_nueva(clave_hora_sistema());
+}
 
 uint8_t paso_creacion_registro(uint8_t ctipo_fichero) {
     if (stsd.ccreacion_nuevo_directorio == 1) {
@@ -460,8 +466,7 @@ void creacion_timestamp(uint8_t cin_live) {
     }
     inserto_mensaje_name_file(pctexto, ",c:");
     inserto_variable_name_file(pctexto, conversion_fecha_a_unix(), 0);
-    stsd.lfecha_timestamp =
-        creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc, ktr09.chora_utc, 0);
+    stsd.lfecha_timestamp = clave_hora_sistema();
     inserto_mensaje_name_file(pctexto, ",t:");
     inserto_byte_name_file(pctexto, cin_live == 1 ? 'L' : 'R');
     stsd.ccalculo_checksum_nmea = 0;

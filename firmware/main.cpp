@@ -154,11 +154,7 @@ static void relectura_reloj() {
         if (ktr09.csegundo_utc > 4) {
             cacciones_un_minuto = static_cast<uint8_t>(ktr09.csegundo_utc - 2);
         }
-        const uint32_t lfecha = creacion_variable_fecha(ktr09.cano_utc, ktr09.cmes_utc,
-                                                        ktr09.cdia_utc, ktr09.chora_utc, 0);
-        if (lfecha != stsd.lfecha_fichero) {
-            cambio_hora_registro(lfecha);
-        }
+        comprobacion_hora_registro();
     }
     if (ktr09.creintentos_lectura_fecha == 0) {
         ktr09.crefresco = 1;
