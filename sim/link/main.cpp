@@ -3,8 +3,9 @@
 // transponder MMSI, and runs the VHF link between them for a given virtual
 // time: what one station's transponder transmits, the others' report as
 // !AIVDM. Each station's USB output and transcript go beside its state
-// directory. With --external it starts none and waits for stations started
-// by hand.
+// directory. With --check every station watches its invariants, and a
+// violation at any of them fails the link's run. With --external it starts
+// none and waits for stations started by hand.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +13,14 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "exit_codes.h"
@@ -39,6 +43,7 @@ struct Launch {
     int mode = -1;
     std::vector<std::string> scenarios;
     std::optional<uint64_t> seed;
+    bool check = false;
 };
 
 fs::path station_dir(const Launch& launch, unsigned index) {
@@ -98,8 +103,34 @@ bool longest_scenario(const std::vector<std::string>& scenarios, std::string* du
     return true;
 }
 
-// Starts station `index` with its USB output in <dir>.usb; its pid, or -1.
-pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index) {
+// A started station: its process, its exit status once it has ended, and
+// under --check the thread passing its stderr on.
+struct Station {
+    pid_t pid = -1;
+    int status = -1;  // as waitpid gives it; -1 while running
+    std::unique_ptr<std::thread> relay;
+};
+
+// Copies a station's stderr to ours line by line, each led by the station's
+// name: under --check the stations report their violations and summaries at
+// the same moments, and each line must say whose it is.
+void relay_stderr(int from, unsigned index) {
+    FILE* in = ::fdopen(from, "r");
+    if (in == nullptr) {
+        ::close(from);
+        return;
+    }
+    char* line = nullptr;
+    size_t capacity = 0;
+    while (::getline(&line, &capacity, in) > 0) {
+        std::fprintf(stderr, "station-%u: %s", index + 1, line);
+    }
+    std::free(line);
+    std::fclose(in);
+}
+
+// Starts station `index` with its USB output in <dir>.usb.
+Station start_station(const Launch& launch, const fs::path& socket, unsigned index) {
     const fs::path dir = station_dir(launch, index);
     std::vector<std::string> args = {
         launch.sim.string(),         "--link",      socket.string(), "--link-index",
@@ -111,6 +142,9 @@ pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index
     if (launch.seed) {
         args.insert(args.end(), {"--seed", std::to_string(sim::station_seed(*launch.seed, index))});
     }
+    if (launch.check) {
+        args.push_back("--check");
+    }
     if (index < launch.scenarios.size() && !launch.scenarios[index].empty()) {
         args.insert(args.end(), {"--scenario", launch.scenarios[index]});
     }
@@ -120,22 +154,29 @@ pid_t start_station(const Launch& launch, const fs::path& socket, unsigned index
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    int err[2] = {-1, -1};
+    if (launch.check && ::pipe2(err, O_CLOEXEC) != 0) {
+        err[0] = err[1] = -1;  // the station's stderr stays ours, unlabelled
+    }
+    Station station;
+    station.pid = ::fork();
+    if (station.pid == 0) {
         const int out = ::open(usb.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out >= 0 && ::dup2(out, 1) >= 0) {
+        if (out >= 0 && ::dup2(out, 1) >= 0 && (err[1] < 0 || ::dup2(err[1], 2) >= 0)) {
             ::execv(argv[0], argv.data());
         }
         ::_exit(127);
     }
-    return pid;
+    if (err[1] >= 0) {
+        ::close(err[1]);
+        if (station.pid > 0) {
+            station.relay = std::make_unique<std::thread>(relay_stderr, err[0], index);
+        } else {
+            ::close(err[0]);
+        }
+    }
+    return station;
 }
-
-// A started station: its process, and its exit status once it has ended.
-struct Station {
-    pid_t pid;
-    int status = -1;  // as waitpid gives it; -1 while running
-};
 
 // While stations are joining: none of those started has ended, and not
 // too long for a station started by hand.
@@ -155,17 +196,22 @@ std::string quantum_text_of_lead() {
 }
 
 // Waits for every started station: the exit code of the link's run as far
-// as they go (a station refused for its state directory is a state error).
+// as they go (a station refused for its state directory is a state error;
+// one whose --check found a violation ends with 1, a run fault).
 int wait_stations(std::vector<Station>& stations) {
     int code = sim::kExitDone;
-    for (Station& station : stations) {
+    for (size_t i = 0; i < stations.size(); ++i) {
+        Station& station = stations[i];
         if (station.status < 0 && ::waitpid(station.pid, &station.status, 0) != station.pid) {
             station.status = -1;
         }
+        if (station.relay) {
+            station.relay->join();  // its last lines (the summary) before our verdict
+        }
         const int exited = WIFEXITED(station.status) ? WEXITSTATUS(station.status) : -1;
         if (station.status < 0 || exited != sim::kExitDone) {
-            std::fprintf(stderr, "ktr09-link: station process %d failed\n",
-                         static_cast<int>(station.pid));
+            std::fprintf(stderr, "ktr09-link: station %zu (process %d) failed with exit code %d\n",
+                         i + 1, static_cast<int>(station.pid), exited);
             code = exited == sim::kExitStateError || code == sim::kExitStateError
                        ? sim::kExitStateError
                        : sim::kExitRunFault;
@@ -208,6 +254,9 @@ int main(int argc, char** argv) {
                    "station gets a seed of its own derived from this one")
         ->type_name("N")
         ->check(CLI::Validator([](std::string& text) { return sim::seed_text_error(text); }, ""));
+    app.add_flag("--check", launch.check,
+                 "Give every station --check: each watches its invariants and reports on stderr, "
+                 "each line led by station-N:; exit with 1 if any station found a violation");
     app.add_option("--sim", launch.sim, "The ktr09-sim to start (default: the one beside this)");
     app.add_option("--quantum", quantum_text,
                    "Virtual time granted per round (at most the link's lead, the default)")
@@ -274,7 +323,7 @@ int main(int argc, char** argv) {
     }
     std::vector<Station> started;
     for (unsigned i = 0; i < launch.stations && !external; ++i) {
-        started.push_back({start_station(launch, socket, i)});
+        started.push_back(start_station(launch, socket, i));
     }
     if (external) {
         std::fprintf(stderr, "ktr09-link: waiting for %u stations on %s\n", launch.stations,

@@ -187,6 +187,37 @@ TEST(LinkedTidelink, FramesCrossTheAirAsMessages6) {
     }
 }
 
+// Under --check every station watches its invariants and labels what it
+// reports; one station's violation fails the link's run. Station 1 goes into
+// its settings mode, where it serves the transponder no more.
+TEST(LinkCheck, AViolationAtOneStationFailsTheRun) {
+    TemporaryStateDir dir;
+    const fs::path scenario = dir.path() / "settings.json";
+    std::ofstream(scenario) << R"({"description": "settings mode", "duration": "3m",
+            "steps": [{"at": "20s", "usb": "SETTINGS\r"}]})";
+    const std::string link = std::string(KTR09_LINK_BINARY) + " --check --stations 2 --state-root ";
+    const struct {
+        std::string command;
+        int code;
+        std::vector<std::string> says;
+    } rows[] = {
+        {link + (dir.path() / "clean").string() + " --duration 2m",
+         0,
+         {"station-1: [check] no violation", "station-2: [check] no violation"}},
+        {link + (dir.path() / "settings").string() + " --scenario " + scenario.string(),
+         1,
+         {"station-1: [check] 1 violation", "station-2: [check] no violation",
+          "ktr09-link: station 1 (process"}},
+    };
+    for (const auto& row : rows) {
+        const ToolRun run = run_tool(row.command);
+        EXPECT_EQ(row.code, run.status) << row.command << "\n" << run.output;
+        for (const std::string& text : row.says) {
+            EXPECT_NE(std::string::npos, run.output.find(text)) << text << "\n" << run.output;
+        }
+    }
+}
+
 TEST(LinkCommandLine, RunsThatCannotBeAreRefused) {
     TemporaryStateDir dir;
     const std::string sim = KTR09_SIM_BINARY;
