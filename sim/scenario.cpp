@@ -43,7 +43,7 @@ std::string in_quotes(std::string_view key) {
 
 // Every stimulus key: the station's own, then those of the devices.
 std::string step_keys() {
-    std::string keys = "usb, input_level";
+    std::string keys = "usb, usb_hex, input_level, power_cut, line_noise";
     for (const DeviceType& type : device_types()) {
         for (const char* key : type.scenario_keys) {
             keys += std::string(", ") + key;
@@ -80,6 +80,50 @@ bool parse_input_level(const std::string& at_key, const Json& value, ScenarioSte
     return true;
 }
 
+// "usb_hex": bytes as hex digits, spaces between them allowed (a PC frame).
+bool parse_usb_hex(const std::string& at_key, const Json& value, ScenarioStep* out,
+                   const Fault& fault) {
+    std::string bytes;
+    std::string digits;
+    if (value.is_string()) {
+        for (const char c : value.get<std::string>()) {
+            if (c != ' ') {
+                digits += c;
+            }
+        }
+    }
+    if (!value.is_string() || digits.empty() || digits.size() % 2 != 0 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return fault(at_key + "expected bytes in hex, such as \"02 4f ff\", got " + shown(value));
+    }
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    }
+    out->act = [bytes](Device*) { host::usb_send(bytes); };
+    return true;
+}
+
+// "line_noise": {"port": 0, 1 or 3, "bit_error_rate": chance a bit flips}.
+bool parse_line_noise(const std::string& at_key, const Json& value, ScenarioStep* out,
+                      const Fault& fault) {
+    const bool port_ok = value.is_object() && value.contains("port") &&
+                         value["port"].is_number_unsigned() &&
+                         (value["port"] == 0 || value["port"] == 1 || value["port"] == 3);
+    const bool rate_ok = value.is_object() && value.contains("bit_error_rate") &&
+                         value["bit_error_rate"].is_number() &&
+                         value["bit_error_rate"].get<double>() >= 0 &&
+                         value["bit_error_rate"].get<double>() <= 0.5;
+    if (!port_ok || !rate_ok || value.size() != 2) {
+        return fault(at_key + "expected {\"port\": 0, 1 or 3, \"bit_error_rate\": 0..0.5}, got " +
+                     shown(value));
+    }
+    const auto port = value["port"].get<uint8_t>();
+    const double rate = value["bit_error_rate"].get<double>();
+    // A seed of each line's own, so that runs repeat.
+    out->act = [port, rate](Device*) { host::set_uart_noise(port, rate, 0x4E4F495345ull + port); };
+    return true;
+}
+
 // One stimulus key of a step; `where` is the step's name for messages.
 bool parse_action(const std::string& where, const std::string& key, const Json& value,
                   ScenarioStep* out, const Fault& fault) {
@@ -94,6 +138,20 @@ bool parse_action(const std::string& where, const std::string& key, const Json& 
     }
     if (key == "input_level") {
         return parse_input_level(at_key, value, out, fault);
+    }
+    if (key == "usb_hex") {
+        return parse_usb_hex(at_key, value, out, fault);
+    }
+    if (key == "line_noise") {
+        return parse_line_noise(at_key, value, out, fault);
+    }
+    if (key == "power_cut") {
+        if (!value.is_boolean() || !value.get<bool>()) {
+            return fault(at_key + "expected true (the power goes and comes back then), got " +
+                         shown(value));
+        }
+        out->act = [](Device*) { host::power_cycle(); };
+        return true;
     }
     for (const DeviceType& type : device_types()) {
         for (const char* device_key : type.scenario_keys) {

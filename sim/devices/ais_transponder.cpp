@@ -66,6 +66,18 @@ void AisTransponder::vary(uint64_t seed) {
     output_.vary(&variation_);
 }
 
+void AisTransponder::set_baud(uint32_t baud) {
+    wiring_.baud = baud;
+    output_.set_baud(baud);
+}
+
+void AisTransponder::reboot() {
+    if (powered_) {
+        follow_power(false);
+        follow_power(true);
+    }
+}
+
 void AisTransponder::follow_power(bool on) {
     if (on == powered_) {
         return;

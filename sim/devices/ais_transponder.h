@@ -48,6 +48,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,7 @@ class AisTransponder : public host::UartPeer {
         bool nak_all = false;        // refuses every query and command
         bool late_replies = false;   // replies after the station has given up
         bool pc_attached = false;    // configuration software talks to it
+        bool babbling = false;       // a burst of garbage every second besides
     };
 
     struct Wiring {
@@ -165,6 +167,11 @@ class AisTransponder : public host::UartPeer {
     void attach();
     // Its timing varies from now on, drawn from `seed` (see above).
     void vary(uint64_t seed);
+    // Its port's baud rate from now on (it listens and sends at it).
+    void set_baud(uint32_t baud);
+    // Loses its supply for an instant and boots again, as a unit whose
+    // watchdog bit: it forgets what it was receiving; settings stay.
+    void reboot();
     // Puts it on another VHF link (instead of its own air, where it is alone).
     void use_link(std::shared_ptr<VhfLink> link);
 
@@ -242,6 +249,7 @@ class AisTransponder : public host::UartPeer {
     int64_t utc_at(host::Micros when) const;
 
     void on_byte_from_station(uint8_t byte) override;
+    uint32_t baud() const override { return wiring_.baud; }
 
   private:
     void follow_power(bool on);
@@ -266,6 +274,7 @@ class AisTransponder : public host::UartPeer {
     host::Micros gps_phase();
     void send_gps();
     void report_own_aton();
+    void babble();
     // Sends unasked sentences while it is on and not silenced.
     void send_unasked(const std::string& burst);
     void send_heard(const codec::Message& message, unsigned report);
@@ -298,6 +307,7 @@ class AisTransponder : public host::UartPeer {
     std::string line_;
     // Fragments of the broadcast request being received.
     std::vector<std::string> meb_parts_;
+    std::optional<std::mt19937_64> babble_engine_;
     unsigned meb_count_ = 0;
     std::vector<std::string> received_;
     std::vector<std::string> reported_;

@@ -180,8 +180,27 @@ void AisTransponder::schedule_second() {
                 }
             }
         }
+        if (faults_.babbling) {
+            babble();
+        }
         schedule_second();
     });
+}
+
+// Bytes of anything, sentence starts among them, as a unit with a broken
+// serial driver or another protocol on its port sends.
+void AisTransponder::babble() {
+    if (!babble_engine_) {
+        babble_engine_.emplace(0x424142424C45ull);  // "BABBLE": runs repeat
+    }
+    std::uniform_int_distribution<int> length(40, 400);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string burst(static_cast<size_t>(length(*babble_engine_)), '\0');
+    for (char& c : burst) {
+        const int drawn = byte(*babble_engine_);
+        c = static_cast<char>(drawn < 16 ? "!$*,\r\n"[drawn % 6] : drawn);
+    }
+    send_unasked(burst);
 }
 
 // RMC, GGA and GSV of this second, as one burst. Without a fix the receiver

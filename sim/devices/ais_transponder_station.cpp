@@ -50,7 +50,8 @@ std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* err
 
 // The faults, each true or false: "transponder_silent",
 // "transponder_bad_checksums", "transponder_nak_all",
-// "transponder_late_replies", "transponder_pc_attached".
+// "transponder_late_replies", "transponder_pc_attached", "transponder_babbling".
+// "transponder_baud": the rate it is set to; "transponder_reboot": true.
 // "transponder_report_delay_ms": a number, or [min, max] for a spread.
 bool parse_report_delay_step(const nlohmann::json& value, DeviceStep* step, std::string* expected) {
     *expected = "a delay in ms (1.." + std::to_string(AisTransponder::kMaxReportDelayMs) +
@@ -81,6 +82,22 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
     if (key.rfind("transponder_", 0) != 0) {
         return parse_transponder_air_step(key, value, step, expected);
     }
+    if (key == "transponder_baud") {
+        uint32_t baud = 0;
+        if (!step_baud(value, &baud, expected)) {
+            return false;
+        }
+        *step = [baud](Device& device) { model_of<AisTransponder>(device).set_baud(baud); };
+        return true;
+    }
+    if (key == "transponder_reboot") {
+        *expected = "true (it reboots then)";
+        if (!value.is_boolean() || !value.get<bool>()) {
+            return false;
+        }
+        *step = [](Device& device) { model_of<AisTransponder>(device).reboot(); };
+        return true;
+    }
     bool on = false;
     if (!step_bool(value, &on, expected)) {
         return false;
@@ -92,6 +109,7 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
             : key == "transponder_bad_checksums" ? &AisTransponder::Faults::bad_checksums
             : key == "transponder_nak_all"       ? &AisTransponder::Faults::nak_all
             : key == "transponder_late_replies"  ? &AisTransponder::Faults::late_replies
+            : key == "transponder_babbling"      ? &AisTransponder::Faults::babbling
                                                  : &AisTransponder::Faults::pc_attached;
         faults.*flag = on;
     };
@@ -101,9 +119,10 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
 }  // namespace
 
 DeviceType ais_transponder_device_type() {
-    std::vector<const char*> keys = {"transponder_silent",      "transponder_bad_checksums",
-                                     "transponder_nak_all",     "transponder_late_replies",
-                                     "transponder_pc_attached", "transponder_report_delay_ms"};
+    std::vector<const char*> keys = {
+        "transponder_silent",       "transponder_bad_checksums", "transponder_nak_all",
+        "transponder_late_replies", "transponder_pc_attached",   "transponder_report_delay_ms",
+        "transponder_babbling",     "transponder_baud",          "transponder_reboot"};
     keys.insert(keys.end(), transponder_air_keys().begin(), transponder_air_keys().end());
     return {"ais_transponder", "ais_transponder.txt", keys, &load, &parse_step};
 }

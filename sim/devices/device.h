@@ -69,5 +69,7 @@ Model& model_of(Device& device) {
 // Scenario values.
 bool step_bool(const nlohmann::json& value, bool* out, std::string* expected);
 bool step_volts(const nlohmann::json& value, double* out);
+// A device's UART rate, 1200..115200.
+bool step_baud(const nlohmann::json& value, uint32_t* out, std::string* expected);
 
 }  // namespace sim

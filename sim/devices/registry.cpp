@@ -33,6 +33,16 @@ bool step_bool(const nlohmann::json& value, bool* out, std::string* expected) {
     return true;
 }
 
+bool step_baud(const nlohmann::json& value, uint32_t* out, std::string* expected) {
+    if (!value.is_number_unsigned() || value.get<uint64_t>() < 1200 ||
+        value.get<uint64_t>() > 115200) {
+        *expected = "a baud rate (1200..115200)";
+        return false;
+    }
+    *out = value.get<uint32_t>();
+    return true;
+}
+
 bool step_volts(const nlohmann::json& value, double* out) {
     if (!value.is_number() || value.get<double>() < 0.0) {
         return false;

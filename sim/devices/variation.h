@@ -56,6 +56,7 @@ class UartOutput {
     UartOutput(const UartOutput&) = delete;
     UartOutput& operator=(const UartOutput&) = delete;
 
+    void set_baud(uint32_t baud) { baud_ = baud; }
     // The generator that cuts bursts (null: none cut); it must outlive this.
     void vary(Variation* variation) { variation_ = variation; }
     // Sends a burst, whole or in pieces.

@@ -434,9 +434,18 @@ constexpr ReadingField kReadingFields[] = {
 };
 
 // "weather": {field: value, ...} measured from then on, the other fields
-// unchanged; "weather_silent" and "weather_bad_checksums": true or false.
+// unchanged; "weather_silent" and "weather_bad_checksums": true or false;
+// "weather_baud": the rate it is set to.
 bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep* step,
                 std::string* expected) {
+    if (key == "weather_baud") {
+        uint32_t baud = 0;
+        if (!step_baud(value, &baud, expected)) {
+            return false;
+        }
+        *step = [baud](Device& device) { model_of<WeatherStation>(device).set_baud(baud); };
+        return true;
+    }
     if (key == "weather_silent" || key == "weather_bad_checksums") {
         bool on = false;
         if (!step_bool(value, &on, expected)) {
@@ -489,7 +498,7 @@ bool parse_step(const std::string& key, const nlohmann::json& value, DeviceStep*
 DeviceType weather_station_device_type() {
     return {"weather_station",
             "weather_station.txt",
-            {"weather", "weather_silent", "weather_bad_checksums"},
+            {"weather", "weather_silent", "weather_bad_checksums", "weather_baud"},
             &load,
             &parse_step};
 }

@@ -120,6 +120,12 @@ class WeatherStation : public host::UartPeer {
     static std::string mda_sentence(const Reading& reading);
 
     void on_byte_from_station(uint8_t byte) override;
+    uint32_t baud() const override { return wiring_.baud; }
+    // Its port's baud rate from now on (a unit set up for another rate).
+    void set_baud(uint32_t baud) {
+        wiring_.baud = baud;
+        output_.set_baud(baud);
+    }
 
   private:
     struct Output {

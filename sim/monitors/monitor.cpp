@@ -40,6 +40,9 @@ void Report::summary(std::FILE* out) const {
 }
 
 std::optional<std::string> LineReader::add(uint8_t byte) {
+    if (byte == '$' || byte == '!') {
+        line_.clear();
+    }
     line_ += static_cast<char>(byte);
     if (byte != '\n') {
         // A line with no end in sight is noise; keep the end of it.
@@ -58,6 +61,9 @@ void LineReader::add(uint8_t byte, bool accepted, std::optional<std::string>* li
     if (!accepted) {
         damaged_ = true;
         return;
+    }
+    if (byte == '$' || byte == '!') {
+        damaged_ = false;
     }
     *line = add(byte);
     if (*line && damaged_) {

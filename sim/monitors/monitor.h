@@ -79,7 +79,9 @@ class Monitor : public host::MachineListener {
     Report* report_;
 };
 
-// Gathers one line's bytes into lines ending in LF.
+// Gathers one line's bytes into lines ending in LF. A '$' or '!' starts a
+// new line, as it does for an NMEA receiver: what came before it without a
+// line end (noise, a sentence cut when a port closed) is no line.
 class LineReader {
   public:
     // The whole line (LF included) when this byte ends one.

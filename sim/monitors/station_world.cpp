@@ -37,7 +37,8 @@ World station_world(const std::string& state_dir, const std::vector<std::string>
         world.transponder_disturbed = [transponder] {
             const AisTransponder::Faults& f = transponder->faults();
             return !transponder->powered() || f.silent || f.bad_checksums || f.nak_all ||
-                   f.late_replies || f.pc_attached;
+                   f.late_replies || f.pc_attached || f.babbling ||
+                   transponder->baud() != host::uart_status(World::kAisPort).baud;
         };
         world.msg8_period_s = [transponder] { return transponder->settings().msg8_period_s; };
     }
@@ -67,9 +68,13 @@ World station_world(const std::string& state_dir, const std::vector<std::string>
     bool weather_noisy = weather_file_noisy(state / "weather_station.txt");
     bool channels_noisy = false;
     for (const std::string& key : scenario_keys) {
-        transponder_noisy =
-            transponder_noisy || key == "transponder_bad_checksums" || key == "replay_file";
-        weather_noisy = weather_noisy || key == "weather_bad_checksums";
+        // A line with noise on it carries bad sentences whichever it is.
+        const bool noise = key == "line_noise";
+        transponder_noisy = transponder_noisy || noise || key == "transponder_bad_checksums" ||
+                            key == "replay_file" || key == "transponder_babbling" ||
+                            key == "transponder_baud";
+        weather_noisy =
+            weather_noisy || noise || key == "weather_bad_checksums" || key == "weather_baud";
         channels_noisy = channels_noisy || key == "base_station_abm" || key == "tidelink_frame";
     }
     AisTransponder* transponder = devices.transponder;

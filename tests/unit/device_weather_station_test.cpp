@@ -270,8 +270,7 @@ TEST_F(WeatherStationTest, ProfileWithGusts) {
 TEST_F(WeatherStationTest, SentencesOnlyReachAPortAtItsBaudRate) {
     WeatherStation ws({3, 9600, -1, 1});
     ws.attach();
-    EXPECT_TRUE(receive(3 * kSecond).empty()) << "the port is at 4800 baud";
-    EXPECT_GT(host::uart_status(3).lost, 0u);
+    EXPECT_TRUE(receive(3 * kSecond).empty()) << "the port at 4800 baud reads only garbage";
 }
 
 TEST_F(WeatherStationTest, ProfileAndFaultsFromAnEditableFile) {

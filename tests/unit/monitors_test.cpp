@@ -121,7 +121,9 @@ TEST_F(Monitors, ABadSentenceOnALineIsReportedUnlessItsPeerIsMadeNoisy) {
     to_station(monitor, 3, "$WIMWV,225.0,T,8.0,N,A*29\r\n");
     EXPECT_TRUE(report_.violations().empty()) << "a weather station made to send bad checksums";
     to_station(monitor, 0, "$GPGGA,100020.00*00\r\n");
-    from_station(monitor, 0, "$UPANQ,AID*3B\r\n");
+    // A sentence cut when the station closed its port, then a whole one: a
+    // receiver starts again at the '$', as the monitor does.
+    from_station(monitor, 0, "!AIMEB,3,2,0,0,992471001,8,1,1,,0,C,Kwu3wu$UPANQ,AID*3B\r\n");
     ASSERT_EQ(1u, report_.violations().size());
     EXPECT_NE(std::string::npos, report_.violations()[0].what.find("uart0 to it"));
 }
@@ -402,6 +404,9 @@ TEST_F(SafetyMessages, AShipThatNeverReportedInsideIsNotWarned) {
 
 TEST_F(SafetyMessages, OneWarningPerEntry) {
     report(false);
+    // Garbage with no line end before it (a transponder at another baud
+    // rate) does not hide a report.
+    to_station(*monitor_, 0, "\x80\xF8\x80");
     report(true);
     warn();
     report(true);

@@ -37,6 +37,10 @@ const char* const kEveryKind = R"({
         {"at": "7m", "clock_fault": "stopped"},
         {"at": "8m", "eeprom_silent": true},
         {"at": "9m", "input_level": {"pin": 36, "level": 0}},
+        {"at": "9m", "usb_hex": "40 4a57"},
+        {"at": "9m", "power_cut": true},
+        {"at": "9m", "line_noise": {"port": 3, "bit_error_rate": 1e-4}},
+        {"at": "9m", "weather_baud": 9600},
         {"at": "1m30s", "clock_fault": "no_answer"}
     ]
 })";
@@ -48,7 +52,7 @@ TEST(ScenarioParse, ReadsEveryKindOfStep) {
     EXPECT_EQ("every kind of step", scenario->description);
     EXPECT_EQ(10 * kMinute, scenario->duration);
     EXPECT_EQ(1, scenario->mode);
-    ASSERT_EQ(10u, scenario->steps.size());
+    ASSERT_EQ(14u, scenario->steps.size());
     const auto& steps = scenario->steps;
 
     // Each key goes to the device that registered it; the effects are
@@ -66,6 +70,10 @@ TEST(ScenarioParse, ReadsEveryKindOfStep) {
         {"clock_fault", "clock"},
         {"eeprom_silent", "eeprom"},
         {"input_level", ""},
+        {"usb_hex", ""},
+        {"power_cut", ""},
+        {"line_noise", ""},
+        {"weather_baud", "weather_station"},
     };
     for (size_t k = 0; k < std::size(owners); ++k) {
         EXPECT_EQ(owners[k].key, steps[k].key);
@@ -73,7 +81,7 @@ TEST(ScenarioParse, ReadsEveryKindOfStep) {
     }
     EXPECT_EQ(5 * host::kSecond, steps[0].at);
     // Steps need not be in time order; the file's order is kept.
-    EXPECT_EQ(90 * host::kSecond, steps[9].at);
+    EXPECT_EQ(90 * host::kSecond, steps[13].at);
 }
 
 TEST(ScenarioParse, DurationAndModeMayBeLeftOut) {
@@ -187,6 +195,24 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"InputLevelBadLevel",
                  R"({"at": "1m", "input_level": {"pin": 3, "level": 2}})",
                  {"step 2", "\"input_level\"", "\"level\"", "0, 1 or -1"}},
+        BadInput{"UsbHexOddDigits",
+                 R"({"at": "1m", "usb_hex": "40 4"})",
+                 {"step 2", "\"usb_hex\"", "hex"}},
+        BadInput{"UsbHexNotHex",
+                 R"({"at": "1m", "usb_hex": "zz"})",
+                 {"step 2", "\"usb_hex\"", "hex", "zz"}},
+        BadInput{"PowerCutFalse",
+                 R"({"at": "1m", "power_cut": false})",
+                 {"step 2", "\"power_cut\"", "expected true"}},
+        BadInput{"LineNoiseNoSuchPort",
+                 R"({"at": "1m", "line_noise": {"port": 2, "bit_error_rate": 0.001}})",
+                 {"step 2", "\"line_noise\"", "0, 1 or 3"}},
+        BadInput{"LineNoiseRateTooHigh",
+                 R"({"at": "1m", "line_noise": {"port": 1, "bit_error_rate": 0.7}})",
+                 {"step 2", "\"line_noise\"", "0..0.5"}},
+        BadInput{"WeatherBaudTooLow",
+                 R"({"at": "1m", "weather_baud": 300})",
+                 {"step 2", "\"weather_baud\"", "1200..115200", "300"}},
         BadInput{"InputLevelExtraKey",
                  R"({"at": "1m", "input_level": {"pin": 3, "level": 1, "pull": 1}})",
                  {"step 2", "\"input_level\"", "unknown key \"pull\""}}),
@@ -246,7 +272,10 @@ TEST_F(ScenarioApply, StepsActOnTheDevicesAtTheirTimes) {
         {"at": "4m", "clock_fault": "none"},
         {"at": "4m", "eeprom_silent": false},
         {"at": "4m", "input_level": {"pin": 36, "level": 1}},
-        {"at": "4m", "transponder_nak_all": true}]})");
+        {"at": "4m", "transponder_nak_all": true},
+        {"at": "4m", "transponder_babbling": true},
+        {"at": "4m", "transponder_baud": 9600},
+        {"at": "4m", "weather_baud": 9600}]})");
     const double battery = devices_.analog->battery_volts();
     const double pressure = devices_.weather->profile().steady.pressure_bar;
     std::string error;
@@ -270,12 +299,16 @@ TEST_F(ScenarioApply, StepsActOnTheDevicesAtTheirTimes) {
     EXPECT_TRUE(devices_.eeprom->silent());
 
     EXPECT_FALSE(devices_.transponder->faults().nak_all);
+    EXPECT_EQ(38400u, devices_.transponder->baud());
 
     host::run_until(10 * host::kSecond + 4 * kMinute);
     EXPECT_FALSE(devices_.clock->silent());
     EXPECT_FALSE(devices_.eeprom->silent());
     EXPECT_EQ(HIGH, digitalRead(36));
     EXPECT_TRUE(devices_.transponder->faults().nak_all);
+    EXPECT_TRUE(devices_.transponder->faults().babbling);
+    EXPECT_EQ(9600u, devices_.transponder->baud());
+    EXPECT_EQ(9600u, devices_.weather->baud());
 }
 
 TEST_F(ScenarioApply, AStoppedClockStandsStillUntilCleared) {

@@ -1,12 +1,14 @@
 // The three UARTs and the wires to their peers. A byte takes ten bit times
 // on the line in either direction; the station's transmitter queues 64
-// bytes, its receiver buffers 512.
+// bytes, its receiver buffers 512. A receiver at another baud rate than the
+// sender's reads what it samples (uart_line.h); noise flips bits.
 #include <Arduino.h>
 
 #include <deque>
 #include <string>
 
 #include "machine_internal.h"
+#include "uart_line.h"
 
 Uart Serial0(0);
 Uart Serial1(1);
@@ -52,6 +54,9 @@ struct Port {
     std::deque<Micros> in_transmitter;  // end times of bytes not yet sent
     uint64_t generation = 0;            // bumps when the port is reset
     LineRun from_peer;
+    RateMismatch from_peer_rate;  // the station's receiver at another rate
+    RateMismatch to_peer_rate;    // the peer's receiver at another rate
+    LineNoise noise;
 };
 
 Port g_ports[kPorts];
@@ -69,6 +74,8 @@ void reset_port(Port& p) {
     p.received.clear();
     p.in_transmitter.clear();
     p.to_peer = LineRun{};
+    p.from_peer_rate.clear();
+    p.to_peer_rate.clear();
     ++p.generation;
 }
 
@@ -78,10 +85,15 @@ void open_port(Port& p, uint32_t baud) {
     p.baud = baud;
 }
 
-void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
+Micros frame_time(uint32_t baud) {
+    return (kBitsPerByte * kSecond + baud - 1) / baud;
+}
+
+// A byte the receiver completed (`framed`: its stop bit read high).
+void receive(uint8_t port, uint8_t byte, bool framed) {
     Port& p = g_ports[port];
     const bool accepted =
-        p.open && p.baud == baud && uart_driver_enabled(port) && p.received.size() < kReceiveBuffer;
+        framed && p.open && uart_driver_enabled(port) && p.received.size() < kReceiveBuffer;
     if (accepted) {
         p.received.push_back(byte);
     } else {
@@ -89,6 +101,60 @@ void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
     }
     tell_listeners(
         [port, byte, accepted](MachineListener& l) { l.uart_to_station(port, byte, accepted); });
+}
+
+// What the station's receiver made of the line by now at its own rate.
+void receive_mismatched(uint8_t port) {
+    Port& p = g_ports[port];
+    if (!p.open) {
+        return;
+    }
+    for (const uint8_t byte : p.from_peer_rate.receive(g_now, p.baud)) {
+        receive(port, byte, true);
+    }
+}
+
+void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
+    Port& p = g_ports[port];
+    if (p.open && p.baud != baud) {
+        receive_mismatched(port);
+        // A byte it began near the end of the line's last one ends later.
+        const uint64_t generation = p.generation;
+        schedule_at(g_now + frame_time(p.baud), [port, generation] {
+            if (g_ports[port].generation == generation) {
+                receive_mismatched(port);
+            }
+        });
+        return;
+    }
+    const bool framed = p.noise.pass(&byte);
+    receive(port, byte, framed && p.open && p.baud == baud);
+}
+
+// Hands the station's byte to its peer, as the peer's receiver reads it.
+void deliver(uint8_t port, uint8_t byte, uint32_t rate) {
+    Port& p = g_ports[port];
+    if (p.peer == nullptr) {
+        return;
+    }
+    const uint32_t listening = p.peer->baud();
+    if (listening == 0 || listening == rate) {
+        if (p.noise.pass(&byte)) {
+            p.peer->on_byte_from_station(byte);
+        }
+        return;
+    }
+    UartPeer* const peer = p.peer;
+    const auto hand_over = [port, peer, listening] {
+        Port& q = g_ports[port];
+        if (q.peer == peer) {
+            for (const uint8_t got : q.to_peer_rate.receive(g_now, listening)) {
+                peer->on_byte_from_station(got);
+            }
+        }
+    };
+    hand_over();
+    schedule_at(g_now + frame_time(listening), hand_over);
 }
 
 void drop_sent(Port& p) {
@@ -112,15 +178,17 @@ void transmit(uint8_t port, uint8_t byte) {
     p.in_transmitter.push_back(done);
     const uint64_t generation = p.generation;
     const bool driver_on = uart_driver_enabled(port);
-    schedule_at(done, [port, byte, generation, driver_on] {
+    const uint32_t rate = p.baud;
+    if (p.peer != nullptr && p.peer->baud() != 0 && p.peer->baud() != rate) {
+        p.to_peer_rate.send(done - frame_time(rate), byte, rate);
+    }
+    schedule_at(done, [port, byte, generation, driver_on, rate] {
         Port& q = g_ports[port];
         if (q.generation != generation || !driver_on || !uart_driver_enabled(port)) {
             return;
         }
         tell_listeners([port, byte](MachineListener& l) { l.uart_from_station(port, byte); });
-        if (q.peer != nullptr) {
-            q.peer->on_byte_from_station(byte);
-        }
+        deliver(port, byte, rate);
     });
 }
 
@@ -139,6 +207,7 @@ void uart_machine_reset() {
         p.peer = nullptr;
         p.taken = false;
         p.from_peer = LineRun{};
+        p.noise.set(0, 0);
     }
 }
 
@@ -181,15 +250,23 @@ void uart_line_send(uint8_t port, const uint8_t* data, size_t size, uint32_t bau
     if (baud == 0) {
         return;
     }
+    const bool mismatched = p.open && p.baud != baud;
     for (size_t i = 0; i < size; ++i) {
         const Micros at = p.from_peer.append(internal::g_now, baud);
         const uint8_t byte = data[i];
+        if (mismatched) {
+            p.from_peer_rate.send(at - internal::frame_time(baud), byte, baud);
+        }
         schedule_at(at, [port, byte, baud] { internal::arrive(port, byte, baud); });
     }
 }
 
 void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud) {
     uart_peer_send(port, reinterpret_cast<const uint8_t*>(text.data()), text.size(), baud);
+}
+
+void set_uart_noise(uint8_t port, double bit_error_rate, uint64_t seed) {
+    internal::port_at(port).noise.set(bit_error_rate, seed);
 }
 
 UartStatus uart_status(uint8_t port) {

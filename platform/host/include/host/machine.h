@@ -122,6 +122,9 @@ class UartPeer {
     virtual ~UartPeer() = default;
     // A byte the station sent, at the moment its stop bit ends.
     virtual void on_byte_from_station(uint8_t byte) = 0;
+    // The rate its receiver listens at; 0 for whatever the station sends at.
+    // At another rate than the station's it hears what it samples.
+    virtual uint32_t baud() const { return 0; }
 };
 
 struct UartStatus {
@@ -138,11 +141,16 @@ uint32_t uart_disable_pin(uint8_t port);
 void attach_uart_peer(uint8_t port, UartPeer* peer);
 // Sends bytes from the peer at `baud`, one after the other at the bit time
 // (10 bits a byte), starting when the line is free. Bytes arrive only while
-// the port is open at the same baud rate with its driver enabled.
+// the port is open with its driver enabled; at another baud rate the
+// station's receiver reads what it samples of them.
 void uart_peer_send(uint8_t port, const uint8_t* data, size_t size, uint32_t baud);
 void uart_peer_send(uint8_t port, const std::string& text, uint32_t baud);
 // The port as the station has set it up.
 UartStatus uart_status(uint8_t port);
+// Noise on a port's line, both ways: each data and stop bit of a byte flips
+// with this chance (0: a clean line), drawn from `seed`. A flipped stop bit
+// is a framing error: the receiver drops the byte. Until reset_machine.
+void set_uart_noise(uint8_t port, double bit_error_rate, uint64_t seed);
 // Puts something else on a port's line in place of its device model (a
 // terminal, a serial device): `peer` hears what the station sends, and only
 // uart_line_send reaches the station; the model's attach_uart_peer and
