@@ -304,6 +304,7 @@ void composicion_comando(uint8_t ccomando) {
             stais.ifrecuencia_msg6 = 0;
             stais.ifrecuencia_msg8 = 0;
             stais.ifrecuencia_msg12 = 0;
+            stais.caar_mensajes = 0;
             break;
         case 14:
             traza_titulo("Enable GPS by USB AIS");
@@ -384,6 +385,7 @@ void inicializacion_ais(uint8_t cinicio) {
     stais.lmmsi_destino_msg6 = LMMSI_DESCONOCIDO;
     stais.ccanal_msg6 = CCANAL_MSG6_NINGUNO;
     stais.cmsg6_sin_confirmar = 0;
+    stais.caar_mensajes = 0;
     stais.creintentos_msg6 = 0;
     stais.cindice_msg6 = 0;
     stais.cindice_msg12 = 0;

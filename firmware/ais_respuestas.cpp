@@ -418,10 +418,16 @@ void procesamos_respuesta_aar(strafaga_ais* prafaga) {
         return;
     }
     if (lmensaje == 6 || lmensaje == 8 || lmensaje == 12) {
+        stais.caar_mensajes = static_cast<uint8_t>(stais.caar_mensajes | (lmensaje == 6   ? 1
+                                                                          : lmensaje == 8 ? 2
+                                                                                          : 4));
         aar_mensaje(*prafaga, static_cast<uint8_t>(lmensaje));
     } else if (lmensaje == 21) {
         uint32_t lvalor = 0;
-        if (!campo(*prafaga, 3, &lvalor) || lvalor != 2) {
+        // The answer ends with message 21's line. One of the others lost on
+        // the way (a bit spoilt on the line) would leave its message unsent
+        // until the link starts again: the question is asked again instead.
+        if (!campo(*prafaga, 3, &lvalor) || lvalor != 2 || stais.caar_mensajes != 7) {
             return;
         }
         stais.itimeout_tx_msg6 = 0;

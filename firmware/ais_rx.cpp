@@ -83,6 +83,25 @@ void copia_sentencia(strafaga_ais* prafaga, uint16_t iinicio, uint16_t ifin) {
     prafaga->clongitud = clongitud;
 }
 
+// Printable text, the checksum's two digits and then CR LF, as the
+// transponder ends every sentence, or the end of the burst. A line damaged
+// on the way (a control byte, its end spoilt; two flips of one bit pass the
+// checksum) is logged and relayed by no one.
+bool linea_completa(const strafaga_ais& rafaga) {
+    const uint8_t n = rafaga.clongitud;
+    const uint8_t* pc = rafaga.cprocesada;
+    const bool fin_crlf = n >= 6 && pc[n - 5] == '*' && pc[n - 2] == '\r' && pc[n - 1] == '\n';
+    if (!fin_crlf && !(n >= 4 && pc[n - 3] == '*')) {
+        return false;
+    }
+    for (uint8_t i = 0; i < n - (fin_crlf ? 2 : 0); ++i) {
+        if (pc[i] < 0x20 || pc[i] > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void procesamos_sentencia(strafaga_ais* prafaga, uint16_t iinicio, uint16_t ifin) {
     const uint8_t* pcrx = stais.cframe_rx;
     if (pcrx[iinicio] != '!' && pcrx[iinicio] != '$') {
@@ -91,9 +110,10 @@ void procesamos_sentencia(strafaga_ais* prafaga, uint16_t iinicio, uint16_t ifin
         if (iencontrado == ifin) {
             iencontrado = ibusqueda_dato_en_buffer_rx(pcrx, '$', 1, iinicio, ifin);
         }
-        if (iencontrado != ifin) {
-            iinicio = iencontrado;
+        if (iencontrado == ifin) {
+            return;  // no sentence starts on this line: noise
         }
+        iinicio = iencontrado;
     }
     copia_sentencia(prafaga, iinicio, ifin);
     if (stais.cextraigo == 2) {
@@ -104,7 +124,8 @@ void procesamos_sentencia(strafaga_ais* prafaga, uint16_t iinicio, uint16_t ifin
         linea();
     }
     prafaga->cchecksum = 0;
-    if (comprobacion_checksum_nmea(prafaga->cprocesada, 0, prafaga->clongitud, &prafaga->cchecksum,
+    if (!linea_completa(*prafaga) ||
+        comprobacion_checksum_nmea(prafaga->cprocesada, 0, prafaga->clongitud, &prafaga->cchecksum,
                                    0) != 1) {
         if (stais.cextraigo != 0) {
             traza_checksum_erroneo(*prafaga);

@@ -33,6 +33,7 @@ struct stais_t {
     // A message 6 request went out and its report has not come: a second
     // report of the same part must not count the next one as sent.
     uint8_t cmsg6_sin_confirmar;
+    uint8_t caar_mensajes;               // AAR lines heard for messages 6, 8, 12 (bits 0, 1, 2)
     volatile uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;
@@ -282,6 +283,7 @@ struct stsd_t {
     uint8_t ccreacion_nuevo_directorio;
     volatile uint8_t cdelay;        // seconds, counted down every second
     uint8_t ctarjeta_inicializada;  // 0 not initialised, 1 ready, 4 given up
+    uint8_t ctarjeta_perdida;       // 1: a ready card stopped answering; started again
     uint8_t cporcentaje_full;
     uint8_t cbytes_name_file;
     uint8_t ccalculo_checksum_nmea, cchecksum_nmea;

@@ -108,6 +108,7 @@ void inicializacion_dispositivo_sd() {
     stsd.ccreacion_nuevo_directorio = 1;
     stsd.cdelay = 0;
     stsd.ctarjeta_inicializada = 0;
+    stsd.ctarjeta_perdida = 0;
     stsd.lfecha_fichero = 0;
     stsd.cporcentaje_full = 0;
     stsd.cbytes_name_file = 0;
@@ -475,13 +476,44 @@ void creacion_timestamp(uint8_t cin_live) {
     inserto_byte_name_file(pctexto, '\\');
 }
 
-void inserto_timestamp_fichero(uint8_t ctipo_fichero) {
-    if (ctipo_fichero > CFICHERO_TIDELINK) {
+namespace {
+
+// A record the card did not take. A card that still answers has a volume
+// that takes no more (full, or a bad block): that file rests until the next
+// hour. A card that does not answer was pulled out or failed: the files are
+// dropped and the card is started again from the beginning, so that the log
+// goes on once a card answers. What comes meanwhile has nowhere to go.
+void registro_fallido(uint8_t ctipo_fichero) {
+    uint32_t locr = 0;
+    if (sd.card()->readOCR(&locr)) {
+        escribo_mensaje(1, "Error escritura SD");
+        fichero(ctipo_fichero).close();
+        stsd.ccreacion_nuevo_fichero[ctipo_fichero] = 4;
+        return;
+    }
+    escribo_mensaje(1, "Tarjeta SD perdida");
+    cierre_ficheros_sd();
+    inicializacion_dispositivo_sd();
+    stsd.ctarjeta_perdida = 1;
+    stsd.cdelay = CESPERA_REINTENTO;
+    creintentos_sd = 0;
+    digitalWrite(34, LOW);
+}
+
+void escribo_registro(uint8_t ctipo_fichero, const void* pdatos, uint16_t ibytes) {
+    if (ctipo_fichero > CFICHERO_TIDELINK || stsd.ccreacion_nuevo_fichero[ctipo_fichero] != 2) {
         return;
     }
     File& destino = fichero(ctipo_fichero);
-    destino.write(stsd.ctimestamp, stsd.cbytes_name_file);
-    destino.sync();
+    if (destino.write(pdatos, ibytes) != ibytes || !destino.sync()) {
+        registro_fallido(ctipo_fichero);
+    }
+}
+
+}  // namespace
+
+void inserto_timestamp_fichero(uint8_t ctipo_fichero) {
+    escribo_registro(ctipo_fichero, stsd.ctimestamp, stsd.cbytes_name_file);
 }
 
 void inserto_timestamp_canal(uint8_t ccanal) {
@@ -494,10 +526,5 @@ void inserto_timestamp_canal(uint8_t ccanal) {
 }
 
 void inserto_registro_fichero(uint8_t ctipo_fichero, const uint8_t* pcdatos, uint16_t ibytes) {
-    if (ctipo_fichero > CFICHERO_TIDELINK) {
-        return;
-    }
-    File& destino = fichero(ctipo_fichero);
-    destino.write(pcdatos, ibytes);
-    destino.sync();
+    escribo_registro(ctipo_fichero, pcdatos, ibytes);
 }

@@ -64,6 +64,8 @@ constexpr ModoPin kMapaPines[] = {
 };
 
 constexpr uint8_t kPinModo0 = 20;
+// Seconds between looks for a card lost while running, after the first few.
+constexpr uint8_t CESPERA_TARJETA_PERDIDA = 60;
 constexpr uint8_t kPinModo1 = 24;
 
 }  // namespace
@@ -240,13 +242,18 @@ static void paso_tarjeta_sd() {
         case 0:
             if (stsd.cdelay == 0) {
                 inicializacion_sd();
-                if (creintentos_sd > 4) {
+                // A card lost while running is looked for once a minute
+                // after that, for it may be put back.
+                if (creintentos_sd > 4 && stsd.ctarjeta_perdida == 1) {
+                    stsd.cdelay = CESPERA_TARJETA_PERDIDA;
+                } else if (creintentos_sd > 4) {
                     stsd.ctarjeta_inicializada = 4;
                 }
             }
             break;
         case 1:
             creintentos_sd = 0;
+            stsd.ctarjeta_perdida = 0;
             digitalWrite(34, HIGH);
             if (ktr09.csincronizada != 1) {
                 break;

@@ -119,6 +119,7 @@ void BroadcastMonitor::restarting(const char* /*reason*/) {
     excused_until_ = host::now();
     weather_since_ = host::now();
     sample_closed_.reset();
+    boundary_pending_.reset();
 }
 
 void BroadcastMonitor::finish() {
@@ -169,6 +170,13 @@ void BroadcastMonitor::weather_sentence(const std::string& sentence) {
     if (!clock || interval_min_ == 0) {
         return;
     }
+    // The station's minute follows its own system time, within a second or
+    // two of this clock: a sentence that close after the boundary may have
+    // come before the station's, and the next one closes the sample then.
+    if (boundary_pending_ && now < *boundary_pending_ + 5 * host::kSecond) {
+        sample_closed_ = sample_closed_ ? sample_closed_ : boundary_pending_;
+    }
+    boundary_pending_.reset();
     const int64_t minute = *clock / 60;
     if (minute % 1440 % interval_min_ != 0 || (last_boundary_ && *last_boundary_ == minute)) {
         return;
@@ -177,7 +185,7 @@ void BroadcastMonitor::weather_sentence(const std::string& sentence) {
     // A sample is owed for an interval the station heard all through.
     const host::Micros interval = static_cast<host::Micros>(interval_min_) * 60 * host::kSecond;
     if (weather_since_ + interval <= now + 90 * host::kSecond && !sample_closed_) {
-        sample_closed_ = now;
+        (*clock % 60 < kBoundarySlack ? boundary_pending_ : sample_closed_) = now;
     }
 }
 

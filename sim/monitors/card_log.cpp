@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 // Sentences in flight when the power goes or the run ends: heard, perhaps
 // not yet written.
 constexpr host::Micros kInFlight = 2 * host::kSecond;
+// A record's tag time against the GPS time it was heard at: the station's
+// clock is within 2 s of GPS, and the tag counts whole seconds.
+constexpr int64_t kTagSlack = 3;
 
 std::string shell_quoted(const std::string& text) {
     return "'" + text + "'";
@@ -104,7 +107,7 @@ std::string upper(std::string text) {
 // ---- Card log ------------------------------------------------------------------
 
 CardLogMonitor::CardLogMonitor(const World& world, Report* report)
-    : Monitor("card-log", report), card_image_(world.card_image) {
+    : Monitor("card-log", report), card_image_(world.card_image), gps_utc_(world.gps_utc) {
     read_card();
     baseline_taken_ = true;
 }
@@ -123,7 +126,7 @@ void CardLogMonitor::uart_to_station(uint8_t port, uint8_t byte, bool accepted) 
         overflow_reported_ = false;
     }
     if (line && line->rfind("!AIVDM,", 0) == 0 && codec::parse_sentence(*line)) {
-        heard_.push_back({*line, host::now(), boot_, card_trouble_});
+        heard_.push_back({*line, host::now(), gps_utc_ ? gps_utc_() : -1, boot_, card_trouble_});
     }
 }
 
@@ -133,7 +136,9 @@ void CardLogMonitor::overflow() {
     // open, driven and was taking whole lines a moment ago lost them to its
     // full buffer: sentences the station never had.
     const host::UartStatus port = host::uart_status(World::kAisPort);
-    if (overflow_reported_ || !port.open || !port.driver_enabled ||
+    const bool lost = port.lost != lost_seen_;  // not a byte noise spoilt
+    lost_seen_ = port.lost;
+    if (overflow_reported_ || !lost || !port.open || !port.driver_enabled ||
         host::now() > last_line_ + 2 * host::kSecond) {
         return;
     }
@@ -150,12 +155,22 @@ void CardLogMonitor::usb_from_station(const uint8_t* data, size_t size) {
         // What the station says when its card cannot log.
         for (const char* trouble :
              {"Error inicializacion SD", "Limite maximo de memoria SD superado",
-              "File System initialization failed", "Error creando directorio"}) {
-            card_trouble_ = card_trouble_ || line.find(trouble) != std::string::npos;
+              "File System initialization failed", "Error creando directorio", "Error escritura SD",
+              "Tarjeta SD perdida"}) {
+            if (line.find(trouble) != std::string::npos) {
+                card_trouble();
+            }
         }
         const std::string attempt = "Intento creacion fichero numero: ";
-        if (const size_t at = line.find(attempt); at != std::string::npos) {
-            card_trouble_ = card_trouble_ || std::atoi(line.c_str() + at + attempt.size()) > 0;
+        if (const size_t at = line.find(attempt);
+            at != std::string::npos && std::atoi(line.c_str() + at + attempt.size()) > 0) {
+            card_trouble();
+        }
+        // Owed again once the hour's file is open again.
+        if (line.find("_vdm.txt") != std::string::npos &&
+            (line.find("Nuevo fichero creado") != std::string::npos ||
+             line.find("Fichero existente") != std::string::npos)) {
+            card_trouble_ = false;
         }
         // A card formatted from the console starts empty.
         if (line.find("Format done") != std::string::npos) {
@@ -170,11 +185,21 @@ void CardLogMonitor::usb_from_station(const uint8_t* data, size_t size) {
     }
 }
 
-void CardLogMonitor::restarting(const char* reason) {
+// The record being written when the card failed was heard a moment before.
+void CardLogMonitor::card_trouble() {
+    card_trouble_ = true;
+    excuse_in_flight();
+}
+
+void CardLogMonitor::excuse_in_flight() {
     const host::Micros now = host::now();
     for (Heard& heard : heard_) {
         heard.excused = heard.excused || (heard.boot == boot_ && heard.at + kInFlight >= now);
     }
+}
+
+void CardLogMonitor::restarting(const char* reason) {
+    excuse_in_flight();
     ++boot_;
     card_trouble_ = false;
     line_.clear();
@@ -184,10 +209,7 @@ void CardLogMonitor::restarting(const char* reason) {
 }
 
 void CardLogMonitor::finish() {
-    const host::Micros now = host::now();
-    for (Heard& heard : heard_) {
-        heard.excused = heard.excused || (heard.boot == boot_ && heard.at + kInFlight >= now);
-    }
+    excuse_in_flight();
     read_card();
     size_t excused = 0;
     for (const Heard& heard : heard_) {
@@ -245,7 +267,7 @@ void CardLogMonitor::read_card() {
     if (!baseline_taken_) {
         baseline_taken_ = true;
         for (const Record& record : records) {
-            ++baseline_[record.sentence];
+            baseline_[record.sentence].insert(tag_time(record.tag));
         }
         return;
     }
@@ -253,9 +275,11 @@ void CardLogMonitor::read_card() {
 }
 
 void CardLogMonitor::judge(const std::vector<Record>& records) {
-    std::map<std::string, unsigned> on_card;
+    // Each sentence's records by their tag time: a sentence heard again (an
+    // AtoN's unchanging report) takes the record tagged when it was heard.
+    std::map<std::string, std::multiset<int64_t>> on_card;
     for (const Record& record : records) {
-        ++on_card[record.sentence];
+        on_card[record.sentence].insert(tag_time(record.tag));
         const int64_t when = tag_time(record.tag);
         if (when >= 0 && hour_file(when) != record.file &&
             misplaced_.insert(record.file + record.tag + record.sentence).second) {
@@ -263,34 +287,61 @@ void CardLogMonitor::judge(const std::vector<Record>& records) {
                       utc_text(when) + " is in " + record.file);
         }
     }
-    for (const auto& [sentence, count] : baseline_) {
-        unsigned& left = on_card[sentence];
-        left = left > count ? left - count : 0;
+    for (const auto& [sentence, times] : baseline_) {
+        std::multiset<int64_t>& left = on_card[sentence];
+        for (const int64_t time : times) {
+            if (const auto it = left.find(time); it != left.end()) {
+                left.erase(it);
+            }
+        }
     }
-    // Each sentence heard takes one record of it, in the order heard; a
+    // A record of the sentence tagged when it was heard, taken or only looked at.
+    const auto take = [&on_card](const Heard& heard, bool erase) {
+        std::multiset<int64_t>& left = on_card[heard.sentence];
+        auto it = heard.utc < 0 ? left.begin() : left.lower_bound(heard.utc - kTagSlack);
+        if (it == left.end() || (heard.utc >= 0 && *it > heard.utc + kTagSlack)) {
+            return false;
+        }
+        if (erase) {
+            left.erase(it);
+        }
+        return true;
+    };
+    // Each sentence owed takes one record of it, in the order heard; a
     // power-up owes nothing before its first sentence that reached the card.
+    // Those owed nothing (in flight at a cut, before a format) take what is
+    // left, so that a repeated sentence (an AtoN's unchanging report) they
+    // were never written as is still owed by each later hearing.
     std::map<unsigned, bool> logging;
     size_t found = 0;
     for (size_t i = 0; i < heard_.size(); ++i) {
         const Heard& heard = heard_[i];
-        unsigned& left = on_card[heard.sentence];
-        if (left > 0) {
-            --left;
+        if (heard.excused) {
+            logging[heard.boot] = logging[heard.boot] || take(heard, false);
+            continue;
+        }
+        if (take(heard, true)) {
             ++found;
             logging[heard.boot] = true;
             continue;
         }
-        if (heard.excused || !logging[heard.boot] || !missing_.insert(i).second) {
+        if (!logging[heard.boot] || !missing_.insert(i).second) {
             continue;
         }
         violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " heard at " +
                   std::to_string(heard.at / host::kMillisecond) + " ms is not on the card");
     }
+    for (const Heard& heard : heard_) {
+        if (heard.excused && take(heard, true)) {
+            ++found;
+        }
+    }
     found_ = found;
     for (const Heard& heard : heard_) {
-        if (on_card[heard.sentence] > 0 && doubled_.insert(heard.sentence).second) {
+        const size_t left = on_card[heard.sentence].size();
+        if (left > 0 && doubled_.insert(heard.sentence).second) {
             violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " is on the card " +
-                      std::to_string(on_card[heard.sentence]) + " more time(s) than it was heard");
+                      std::to_string(left) + " more time(s) than it was heard");
         }
     }
 }
@@ -301,8 +352,19 @@ CardFsckMonitor::CardFsckMonitor(const World& world, Report* report)
     : Monitor("card-fsck", report), card_image_(world.card_image) {}
 
 void CardFsckMonitor::restarting(const char* reason) {
-    if (std::string(reason) == "power cycle") {
+    if (std::string(reason) == "power cycle" && !formatting_) {
         check("after a power cut");
+    }
+    formatting_ = false;
+    console_.clear();
+}
+
+void CardFsckMonitor::usb_from_station(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (const auto line = console_.add(data[i])) {
+            formatting_ = (formatting_ || line->rfind("Formatting", 0) == 0) &&
+                          line->rfind("Format done", 0) != 0;
+        }
     }
 }
 

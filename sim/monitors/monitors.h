@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -47,11 +48,16 @@ class CardLogMonitor : public Monitor {
     struct Heard {
         std::string sentence;
         host::Micros at;
+        int64_t utc;  // GPS time when heard, -1 unknown
         unsigned boot;
         bool excused;
     };
     void read_card();
     void overflow();
+    // The station says its card cannot log: nothing is owed until a file
+    // opens again, nor is what was in flight.
+    void card_trouble();
+    void excuse_in_flight();
 
     std::string card_image_;
     LineReader line_;
@@ -61,11 +67,13 @@ class CardLogMonitor : public Monitor {
     bool noted_ = false;
     host::Micros last_line_ = 0;
     bool overflow_reported_ = false;
+    uint32_t lost_seen_ = 0;  // the port's count of bytes lost, at the last look
     std::vector<Heard> heard_;
     size_t found_ = 0;
     // What the card held before the run, read at the start.
     bool baseline_taken_ = false;
-    std::map<std::string, unsigned> baseline_;
+    std::map<std::string, std::multiset<int64_t>> baseline_;  // tag times of each sentence
+    std::function<int64_t()> gps_utc_;
     // Faults already reported.
     std::set<std::string> misplaced_;
     std::set<size_t> missing_;
@@ -131,6 +139,8 @@ class BroadcastMonitor : public Monitor {
     host::Micros weather_since_ = 0;
     host::Micros last_weather_ = 0;
     std::optional<host::Micros> sample_closed_;
+    static constexpr int64_t kBoundarySlack = 2;  // seconds
+    std::optional<host::Micros> boundary_pending_;
 };
 
 // The station takes the transponder back from a PC (its configuration
@@ -176,6 +186,7 @@ class CardFsckMonitor : public Monitor {
   public:
     CardFsckMonitor(const World& world, Report* report);
     void restarting(const char* reason) override;
+    void usb_from_station(const uint8_t* data, size_t size) override;
     void finish() override { check("at the end"); }
     // fsck.fat -n on the image's volume: empty when sound, else its output.
     static std::string fsck_image(const std::string& image);
@@ -184,6 +195,10 @@ class CardFsckMonitor : public Monitor {
     void check(const char* when);
     std::string card_image_;
     bool noted_ = false;
+    // Between "Formatting" and "Format done" the card is half made: a cut
+    // then leaves it for the next FORMAT SD, which the end's check judges.
+    LineReader console_;
+    bool formatting_ = false;
 };
 
 // Once the station's clock has come within 2 s of GPS time it stays there,

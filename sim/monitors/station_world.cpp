@@ -38,6 +38,7 @@ World station_world(const std::string& state_dir, const std::vector<std::string>
             const AisTransponder::Faults& f = transponder->faults();
             return !transponder->powered() || f.silent || f.bad_checksums || f.nak_all ||
                    f.late_replies || f.pc_attached || f.babbling ||
+                   host::uart_noise(World::kAisPort) > 0 ||
                    transponder->baud() != host::uart_status(World::kAisPort).baud;
         };
         world.msg8_period_s = [transponder] { return transponder->settings().msg8_period_s; };

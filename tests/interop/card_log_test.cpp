@@ -455,6 +455,11 @@ TEST_F(CardLogTraffic, AVolumeThatFillsWhileLoggingStaysSound) {
     ship_every(2 * kSecond);
     host::run_for(10 * kMinute);
     EXPECT_EQ(0u, host::restart_count());
+    // Said once: the file rests until the next hour, rather than failing at
+    // every record.
+    const std::string console = host::usb_take_output();
+    EXPECT_EQ(console.find("Error escritura SD"), console.rfind("Error escritura SD")) << console;
+    EXPECT_NE(std::string::npos, console.find("Error escritura SD"));
     host::power_off();
     EXPECT_EQ(0, fsck_volume(image(), 223).status) << fsck_volume(image(), 223).output;
     const std::vector<Record> logged = whole_records(hour_file());
@@ -529,14 +534,22 @@ TEST_F(CardLogTraffic, ACardPulledInTheMiddleOfARecord) {
     host::run_for(2 * kMinute);
     EXPECT_TRUE(model.removed());
     EXPECT_EQ(0u, host::restart_count()) << "the station goes on without its card";
-    host::power_off();
+    // Put back while the station runs: it finds the card again and logs on
+    // into the same hour's file.
     model.set_removed(false);
+    const int64_t back = 1747735200 + host::now() / kSecond;
+    host::run_for(3 * kMinute);
+    EXPECT_NE(std::string::npos, host::usb_take_output().find("Tarjeta SD perdida"));
+    host::power_off();
     EXPECT_EQ(0, fsck_volume(image(), 223).status) << fsck_volume(image(), 223).output;
     const std::vector<Record> logged = whole_records(hour_file());
     EXPECT_GT(logged.size(), 10u);
+    size_t after = 0;
     for (const Record& record : logged) {
         EXPECT_TRUE(tag_checksum_ok(record.tag)) << record.tag;
+        after += std::stoll(record.tag.substr(record.tag.find(",c:") + 3)) > back ? 1 : 0;
     }
+    EXPECT_GT(after, 40u) << "a ship every 2 s for the last minutes";
 }
 
 }  // namespace

@@ -316,6 +316,13 @@ TEST_F(AisLinkTest, FramingFindsEachSentenceStart) {
         {"a ! wins over an earlier $", "x$x!PSMT,1,vin,6,12345*5D\r\n", 1234},
         {"last line without line feed", "$PSMT,1,vin,6,12345*5D", 1234},
         {"wrong checksum", "$PSMT,1,vin,6,12345*00\r\n", 0},
+        {"no sentence start on the line", "xPSMT,1,vin,6,12345*5D\r\n", 0},
+        {"its CR lost", "$PSMT,1,vin,6,12345*5D\n", 0},
+        {"a byte between checksum and CR", "$PSMT,1,vin,6,12345*5DX\r\n", 0},
+        {"two flips of one bit, checksum unchanged",
+         "$PSMT,1,vin,6,\x11\x12"
+         "345*5D\r\n",
+         0},
         {"longer than 255 bytes", "$PSMT,1,vin,6,12345" + std::string(300, ' ') + "*5D\r\n", 0},
     };
     for (const auto& c : cases) {
@@ -388,12 +395,21 @@ TEST_F(AisLinkTest, RepliesMoveTheSequenceOn) {
         {"ACE of another MMSI", 4, sentence("ANACE,123456789,,,,,,LIGHTHOUSE 3,"), 4, false},
         {"ACE at another step", 5, sentence("ANACE,992351000,,,,,,LIGHTHOUSE 3,"), 5, false},
         {"AID answering the query", 3, sentence("AIAID,992351000,1,111111111,0"), 3, false},
-        {"AAR message 21", 13, sentence("ANAAR,992351000,21,2"), 9, true},
+        {"AAR message 21 after the others", 13,
+         sentence("ANAAR,992351000,6,1,,,-1,,,,,-1,") +
+             sentence("ANAAR,992351000,8,1,,,-1,,,,,-1,") +
+             sentence("ANAAR,992351000,12,1,,,-1,,,,,-1,") + sentence("ANAAR,992351000,21,2"),
+         9, true},
+        {"AAR message 21 with message 8's line lost", 13,
+         sentence("ANAAR,992351000,6,1,,,-1,,,,,-1,") +
+             sentence("ANAAR,992351000,12,1,,,-1,,,,,-1,") + sentence("ANAAR,992351000,21,2"),
+         13, false},
         {"AAR message 21 other index", 13, sentence("ANAAR,992351000,21,1"), 13, false},
         {"NAK", 19, sentence("ANNAK,AI,MEB,992351000,3"), 19, false},
         {"TXT exiting standby", 16, sentence("ANTXT,1,1,80,Exiting standby"), 16, true},
     };
     for (const ReplyCase& c : cases) {
+        stais.caar_mensajes = 0;
         stais.ccomando = c.before;
         stais.cesperando_respuesta = 1;
         stais.cconexion_software_pc = 0;
@@ -464,8 +480,9 @@ TEST_F(AisLinkTest, ReportingIntervalsFromAar) {
         EXPECT_EQ(c.protocol8, stais.cprotocolo_msg8) << c.body;
         EXPECT_EQ(13, stais.ccomando) << "intervals do not move the step";
     }
-    stais.ifrecuencia_msg6 = 60;
-    burst(sentence("ANAAR,992351000,21,2"));
+    burst(sentence("ANAAR,992351000,6,1,,,0,2700,0,,,0,2700") +
+          sentence("ANAAR,992351000,12,1,,,-1,,,,,-1,") + sentence("ANAAR,992351000,21,2"));
+    EXPECT_EQ(36, stais.ifrecuencia_msg6);
     EXPECT_EQ(15, stais.ccomando) << "message 6 needs its destination first";
 }
 

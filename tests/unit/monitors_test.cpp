@@ -179,13 +179,43 @@ TEST_F(CardLog, ASentenceLoggedTwiceOrInAnotherHoursFileIsReported) {
     EXPECT_NE(std::string::npos, what()[1].find("1 more time(s) than it was heard")) << what()[1];
 }
 
-TEST_F(CardLog, NothingIsOwedWhileTheConsoleSaysTheCardCannotLog) {
+TEST_F(CardLog, NothingIsOwedWhileTheConsoleSaysTheCardCannotLogUntilAFileOpens) {
+    const auto say = [this](const std::string& line) {
+        monitor_.usb_from_station(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    };
     hear(vdm('A'));
-    const std::string full = "Limite maximo de memoria SD superado\r\n";
-    monitor_.usb_from_station(reinterpret_cast<const uint8_t*>(full.data()), full.size());
+    say("Limite maximo de memoria SD superado\r\n");
     hear(vdm('B'));
+    hear(vdm('C'));
+    say("Tarjeta SD perdida\r\n");  // C was being written: owed nothing
+    say("Fichero existente: 25_05_20/10_vdm.txt\r\n");
+    hear(vdm('D'));
     monitor_.judge({record(vdm('A'))});
-    EXPECT_TRUE(report_.violations().empty());
+    ASSERT_EQ(1u, report_.violations().size()) << ::testing::PrintToString(what());
+    EXPECT_NE(std::string::npos, what()[0].find("13aEOK?P00PD2wVMdLDRhgvD")) << what()[0];
+}
+
+// An AtoN's report does not change: each hearing takes the record tagged
+// when it was heard, not one a hearing the station owed nothing wrote.
+TEST_F(CardLog, ARepeatedSentenceTakesTheRecordTaggedWhenItWasHeard) {
+    for (const char* tagged : {"1747735262", "1747735201"}) {
+        SCOPED_TRACE(tagged);
+        SetUp();
+        World world;
+        world.gps_utc = [] { return 1747735200 + host::now() / kSecond; };
+        sim::monitors::CardLogMonitor monitor(world, &report_);
+        to_station(monitor, 0, vdm('A'));  // in flight when the power went
+        host::run_for(kSecond);
+        monitor.restarting("power cycle");
+        host::run_for(59 * kSecond);
+        to_station(monitor, 0, vdm('B'));
+        host::run_for(kSecond);
+        to_station(monitor, 0, vdm('A'));
+        monitor.judge({record(vdm('B'), "25_05_20/10_VDM.TXT", "1747735260"),
+                       record(vdm('A'), "25_05_20/10_VDM.TXT", tagged)});
+        EXPECT_EQ(tagged[9] == '1' ? 1u : 0u, report_.violations().size())
+            << ::testing::PrintToString(what());
+    }
 }
 
 TEST_F(CardLog, ASentenceTheStationLostBytesOfIsNotOwed) {

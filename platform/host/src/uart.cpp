@@ -48,6 +48,7 @@ struct Port {
     uint32_t baud = 0;
     std::deque<uint8_t> received;
     uint32_t lost = 0;
+    uint32_t framing_errors = 0;
     UartPeer* peer = nullptr;
     bool taken = false;  // a terminal or serial device replaces the model
     LineRun to_peer;
@@ -96,6 +97,8 @@ void receive(uint8_t port, uint8_t byte, bool framed) {
         framed && p.open && uart_driver_enabled(port) && p.received.size() < kReceiveBuffer;
     if (accepted) {
         p.received.push_back(byte);
+    } else if (!framed && p.open) {
+        ++p.framing_errors;
     } else {
         ++p.lost;
     }
@@ -128,7 +131,7 @@ void arrive(uint8_t port, uint8_t byte, uint32_t baud) {
         return;
     }
     const bool framed = p.noise.pass(&byte);
-    receive(port, byte, framed && p.open && p.baud == baud);
+    receive(port, byte, framed);
 }
 
 // Hands the station's byte to its peer, as the peer's receiver reads it.
@@ -204,6 +207,7 @@ void uart_machine_reset() {
     for (Port& p : g_ports) {
         reset_port(p);
         p.lost = 0;
+        p.framing_errors = 0;
         p.peer = nullptr;
         p.taken = false;
         p.from_peer = LineRun{};
@@ -269,9 +273,14 @@ void set_uart_noise(uint8_t port, double bit_error_rate, uint64_t seed) {
     internal::port_at(port).noise.set(bit_error_rate, seed);
 }
 
+double uart_noise(uint8_t port) {
+    return internal::port_at(port).noise.rate();
+}
+
 UartStatus uart_status(uint8_t port) {
     const internal::Port& p = internal::port_at(port);
-    return UartStatus{p.open, p.baud, internal::uart_driver_enabled(port), p.lost};
+    return UartStatus{p.open, p.baud, internal::uart_driver_enabled(port), p.lost,
+                      p.framing_errors};
 }
 
 }  // namespace host

@@ -42,7 +42,7 @@ class RateMismatch {
 class LineNoise {
   public:
     void set(double bit_error_rate, uint64_t seed);
-    bool on() const { return rate_ > 0; }
+    double rate() const { return rate_; }
     // The byte as the receiver sees it; false when its stop bit was hit (a
     // framing error: the receiver drops it).
     bool pass(uint8_t* byte);

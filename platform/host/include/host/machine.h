@@ -128,10 +128,11 @@ class UartPeer {
 };
 
 struct UartStatus {
-    bool open;            // begin() called and not end()ed
-    uint32_t baud;        // rate the port was opened with
-    bool driver_enabled;  // its line-driver disable pin is low
-    uint32_t lost;        // received bytes lost to a full buffer or a closed port
+    bool open;                // begin() called and not end()ed
+    uint32_t baud;            // rate the port was opened with
+    bool driver_enabled;      // its line-driver disable pin is low
+    uint32_t lost;            // received bytes lost to a full buffer or a closed port
+    uint32_t framing_errors;  // received bytes dropped for a stop bit read low
 };
 
 // The line-driver disable pin of each port (1 = off).
@@ -151,6 +152,7 @@ UartStatus uart_status(uint8_t port);
 // with this chance (0: a clean line), drawn from `seed`. A flipped stop bit
 // is a framing error: the receiver drops the byte. Until reset_machine.
 void set_uart_noise(uint8_t port, double bit_error_rate, uint64_t seed);
+double uart_noise(uint8_t port);
 // Puts something else on a port's line in place of its device model (a
 // terminal, a serial device): `peer` hears what the station sends, and only
 // uart_line_send reaches the station; the model's attach_uart_peer and
