@@ -192,6 +192,7 @@ void BroadcastMonitor::weather_sentence(const std::string& sentence) {
 void BroadcastMonitor::request(const Request& request) {
     if (request.message == 8) {
         sample_closed_.reset();
+        boundary_pending_.reset();
         unreported_[8].push_back(request);
     }
     const std::string key = std::to_string(request.message) + "/" + request.destination;

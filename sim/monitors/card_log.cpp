@@ -328,8 +328,13 @@ void CardLogMonitor::judge(const std::vector<Record>& records) {
         if (!logging[heard.boot] || !missing_.insert(i).second) {
             continue;
         }
+        // Records of it tagged at other times: a clock that went wrong.
+        const std::multiset<int64_t>& others = on_card[heard.sentence];
         violation(heard.sentence.substr(0, heard.sentence.size() - 2) + " heard at " +
-                  std::to_string(heard.at / host::kMillisecond) + " ms is not on the card");
+                  std::to_string(heard.at / host::kMillisecond) + " ms" +
+                  (heard.utc >= 0 ? " (" + utc_text(heard.utc) + ")" : std::string()) +
+                  (others.empty() ? " is not on the card"
+                                  : " is on the card only tagged " + utc_text(*others.begin())));
     }
     for (const Heard& heard : heard_) {
         if (heard.excused && take(heard, true)) {
