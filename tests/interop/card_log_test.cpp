@@ -21,6 +21,7 @@
 #include "codec/ais_messages.h"
 #include "codec/ais_sentences.h"
 #include "station.h"
+#include "support/card_wrapper.h"
 #include "support/fat_tools.h"
 #include "support/state_dir.h"
 
@@ -493,21 +494,10 @@ TEST_F(CardLogTraffic, ASuperFloppyCardIsUsedWhole) {
 
 // The card, pulled from the slot after a number of block writes once armed,
 // that is in the middle of a record.
-class PullingCard : public host::SdCard {
+class PullingCard : public WrappedCard {
   public:
-    explicit PullingCard(sim::SdCardModel* card) : card_(card) {}
+    using WrappedCard::WrappedCard;
     void pull_after(unsigned writes) { writes_left_ = static_cast<int>(writes); }
-    bool present() override { return card_->present(); }
-    bool start() override { return card_->start(); }
-    bool version_2() override { return card_->version_2(); }
-    bool high_capacity() override { return card_->high_capacity(); }
-    uint32_t block_count() override { return card_->block_count(); }
-    bool read_cid(uint8_t cid[16]) override { return card_->read_cid(cid); }
-    bool read_csd(uint8_t csd[16]) override { return card_->read_csd(csd); }
-    bool read_ocr(uint32_t* ocr) override { return card_->read_ocr(ocr); }
-    bool read_block(uint32_t block, uint8_t data[kBlockSize]) override {
-        return card_->read_block(block, data);
-    }
     bool write_block(uint32_t block, const uint8_t data[kBlockSize]) override {
         const bool written = card_->write_block(block, data);
         if (writes_left_ > 0 && --writes_left_ == 0) {
@@ -515,10 +505,8 @@ class PullingCard : public host::SdCard {
         }
         return written;
     }
-    bool erase(uint32_t first, uint32_t last) override { return card_->erase(first, last); }
 
   private:
-    sim::SdCardModel* card_;
     int writes_left_ = -1;
 };
 

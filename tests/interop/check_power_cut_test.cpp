@@ -13,6 +13,7 @@
 #include "monitors/monitor.h"
 #include "monitors/station_world.h"
 #include "station.h"
+#include "support/card_wrapper.h"
 #include "support/fat_tools.h"
 #include "support/state_dir.h"
 
@@ -67,10 +68,17 @@ TEST_F(CheckPowerCut, ALogCutByThePowerAndGoingOnIsSound) {
     EXPECT_TRUE(finish()) << ::testing::PrintToString(checker_->report().violations().size());
 }
 
-// The card pulled without a word on the console: what is heard from then on
-// is lost.
+// A card that takes writes and keeps nothing, so the station has no word to
+// say: what is heard from then on is lost, and reported.
+class ForgetfulCard : public WrappedCard {
+  public:
+    using WrappedCard::WrappedCard;
+    bool write_block(uint32_t, const uint8_t*) override { return true; }
+};
+
 TEST_F(CheckPowerCut, SentencesLostWithoutAWordAreReported) {
-    sim::model_of<sim::SdCardModel>(*sim::station_device("sd_card")).set_removed(true);
+    ForgetfulCard card(&sim::model_of<sim::SdCardModel>(*sim::station_device("sd_card")));
+    host::attach_sd_card(&card);
     host::run_for(30 * kSecond);
     EXPECT_FALSE(finish());
     const auto& violations = checker_->report().violations();

@@ -54,8 +54,8 @@ TEST_F(ConsoleTest, TestModeEchoesAChannelAndReportsInputs) {
     EXPECT_TRUE(contains(type("RS232\r"), "\r\nCanales configurados como RS232\r\n"));
     // The weather station on channel 2 is replaced by a test plug.
     UartRecorder plug;
-    host::attach_uart_peer(3, &plug);
-    host::uart_peer_send(3, std::string("\x41\x0A\xFF", 3), 38400);
+    host::take_uart_line(3, &plug);
+    host::uart_line_send(3, reinterpret_cast<const uint8_t*>("\x41\x0A\xFF"), 3, 38400);
     host::run_for(100 * kMillisecond);
     EXPECT_TRUE(contains(host::usb_take_output(), "Rx canal 2 => (3) 41 A FF \r\n"));
     EXPECT_EQ(std::string("\x41\x0A\xFF", 3), plug.bytes);
