@@ -56,6 +56,33 @@ uint32_t conversion_fecha_a_unix() {
     return lsegundos;
 }
 
+void conversion_unix_a_fecha(uint32_t lsegundos) {
+    constexpr uint32_t LSEGUNDOS_2000 = 946684800u;
+    if (lsegundos < LSEGUNDOS_2000) {
+        return;
+    }
+    lsegundos -= LSEGUNDOS_2000;
+    ktr09.csegundo_utc = static_cast<uint8_t>(lsegundos % 60);
+    ktr09.cminuto_utc = static_cast<uint8_t>(lsegundos / 60 % 60);
+    ktr09.chora_utc = static_cast<uint8_t>(lsegundos / 3600 % 24);
+    uint32_t ldias = lsegundos / 86400;
+    uint8_t cano = 0;
+    while (ldias >= (cano % 4 == 0 ? 366u : 365u)) {
+        ldias -= cano % 4 == 0 ? 366u : 365u;
+        ++cano;
+    }
+    const unsigned char* pmeses = (cano % 4 == 0) ? m_meses_bisiesto : m_meses;
+    uint8_t cmes = 1;
+    while (ldias >= pmeses[cmes - 1]) {
+        ldias -= pmeses[cmes - 1];
+        ++cmes;
+    }
+    ktr09.cano_utc = cano;
+    ktr09.cmes_utc = cmes;
+    ktr09.cdia_utc = static_cast<uint8_t>(ldias + 1);
+    ktr09.cdia_semana = calculo_dia_semana(cano, cmes, ktr09.cdia_utc);
+}
+
 uint8_t verificacion_limites_fecha(uint8_t cano, uint8_t cmes, uint8_t cdia, uint8_t cdia_semana,
                                    uint8_t chora, uint8_t cminuto, uint8_t csegundo) {
     if (cano < 20 || cano > 99) {

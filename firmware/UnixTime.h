@@ -20,6 +20,9 @@ uint32_t creacion_variable_fecha(uint8_t cano, uint8_t cmes, uint8_t cdia, uint8
                                  uint8_t cminutos);
 // Seconds since 1 January 1970 of the system date and time in ktr09.
 uint32_t conversion_fecha_a_unix();
+// Sets the system date and time in ktr09 (weekday included) from seconds
+// since 1970; a time before 2000 changes nothing.
+void conversion_unix_a_fecha(uint32_t lsegundos);
 // 0 when the date and time are within limits (years 20..99, day 1 up to the
 // month's length, weekday 1..7), 1 otherwise.
 uint8_t verificacion_limites_fecha(uint8_t cano, uint8_t cmes, uint8_t cdia, uint8_t cdia_semana,

@@ -268,6 +268,11 @@ struct strtc {
     uint8_t calarma;
     uint8_t cextraigo;
     uint8_t cposible_error;
+    // The system time in seconds since 1970 as last taken from a running
+    // clock or from GPS (0: not yet), and millis() then: while the crystal
+    // is stopped the station counts on from it.
+    uint32_t lunix_base;
+    uint32_t lmillis_base;
 };
 
 struct stsd_t {

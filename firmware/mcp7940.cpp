@@ -156,6 +156,16 @@ void config_clock() {
     rtc.calarma = 1;
 }
 
+namespace {
+
+// The system time is right as it stands: the base to count on from.
+void marco_hora_sistema() {
+    rtc.lunix_base = conversion_fecha_a_unix();
+    rtc.lmillis_base = millis();
+}
+
+}  // namespace
+
 uint8_t lectura_fecha() {
     const bool bimprimir = rtc.cextraigo != 0 || ktr09.ctest == 1;
     uint8_t r[7];
@@ -173,6 +183,13 @@ uint8_t lectura_fecha() {
         if (rtc.calarma == 0 && ++rtc.cposible_error > kLecturasParadoAlarma) {
             rtc.cposible_error = 0;
             rtc.calarma = 1;
+        }
+        // A stopped crystal holds its time still: the records would all
+        // carry it. Counted on from the last good time instead, once there
+        // is one.
+        if (rtc.lunix_base != 0) {
+            conversion_unix_a_fecha(rtc.lunix_base + (millis() - rtc.lmillis_base) / 1000u);
+            return 1;
         }
     } else {
         rtc.cposible_error = 0;
@@ -212,6 +229,9 @@ uint8_t lectura_fecha() {
     ktr09.cminuto_utc = leida.cminuto;
     ktr09.csegundo_utc = leida.csegundo;
     ktr09.cdia_semana = leida.cdia_semana;
+    if ((r[kRegDiaSemana] & kBitOsciladorEnMarcha) != 0) {
+        marco_hora_sistema();
+    }
     return 1;
 }
 
@@ -267,6 +287,7 @@ void nueva_hora_sistema() {
     ktr09.cminuto_utc = stais.cminuto_utc;
     ktr09.csegundo_utc = stais.csegundo_utc;
     ktr09.cdia_semana = calculo_dia_semana(ktr09.cano_utc, ktr09.cmes_utc, ktr09.cdia_utc);
+    marco_hora_sistema();
     const uint8_t csincronizada_antes = ktr09.csincronizada;
     escritura_fecha(ktr09.cdia_utc, ktr09.cmes_utc, ktr09.cano_utc, ktr09.cdia_semana,
                     ktr09.chora_utc, ktr09.cminuto_utc, ktr09.csegundo_utc);

@@ -3,6 +3,7 @@
 // the date, writing it with its read-back, and the GPS time update.
 #include <Wire.h>
 
+#include <algorithm>
 #include <string>
 
 #include "UnixTime.h"
@@ -206,6 +207,34 @@ TEST_F(ClockTest, AlarmAfterMoreThanNineReadingsOfAStoppedOscillator) {
     lectura_fecha();
     EXPECT_EQ(0, rtc.calarma);
     EXPECT_EQ(0, rtc.cposible_error);
+}
+
+// A crystal that stops holds its time still; the station counts on from the
+// last time it read running, across the day, the leap day and the year.
+TEST_F(ClockTest, AStoppedCrystalIsCountedOnFromTheLastGoodTime) {
+    const struct {
+        int from[6];
+        host::Micros later;
+        int to[6];  // year, month, day, hour, minute, second
+    } cases[] = {
+        {{24, 5, 1, 12, 0, 0}, 75 * kSecond, {24, 5, 1, 12, 1, 15}},
+        {{24, 2, 28, 23, 59, 50}, 20 * kSecond, {24, 2, 29, 0, 0, 10}},
+        {{28, 12, 31, 23, 59, 59}, 2 * kSecond, {29, 1, 1, 0, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        clock.set_crystal_failed(false);
+        set(c.from[0], c.from[1], c.from[2], c.from[3], c.from[4], c.from[5]);
+        ASSERT_EQ(1, lectura_fecha());
+        clock.set_crystal_failed(true);
+        spend(c.later);
+        ASSERT_EQ(1, lectura_fecha());
+        const int now[6] = {ktr09.cano_utc,  ktr09.cmes_utc,    ktr09.cdia_utc,
+                            ktr09.chora_utc, ktr09.cminuto_utc, ktr09.csegundo_utc};
+        EXPECT_TRUE(std::equal(now, now + 6, c.to)) << c.to[0] << "-" << c.to[1] << "-" << c.to[2];
+        EXPECT_EQ(calculo_dia_semana(c.to[0], c.to[1], c.to[2]), ktr09.cdia_semana);
+        EXPECT_EQ(c.from[5], clock.time().second) << "the chip itself stands still";
+    }
 }
 
 TEST_F(ClockTest, WriteIsVerifiedAcrossTheYearChange) {
