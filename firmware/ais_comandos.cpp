@@ -305,6 +305,7 @@ void composicion_comando(uint8_t ccomando) {
             stais.ifrecuencia_msg8 = 0;
             stais.ifrecuencia_msg12 = 0;
             stais.caar_mensajes = 0;
+            stais.cperiodos_conocidos = 0;
             break;
         case 14:
             traza_titulo("Enable GPS by USB AIS");
@@ -386,6 +387,7 @@ void inicializacion_ais(uint8_t cinicio) {
     stais.ccanal_msg6 = CCANAL_MSG6_NINGUNO;
     stais.cmsg6_sin_confirmar = 0;
     stais.caar_mensajes = 0;
+    stais.cperiodos_conocidos = 0;
     stais.creintentos_msg6 = 0;
     stais.cindice_msg6 = 0;
     stais.cindice_msg12 = 0;

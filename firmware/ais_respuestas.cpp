@@ -430,6 +430,7 @@ void procesamos_respuesta_aar(strafaga_ais* prafaga) {
         if (!campo(*prafaga, 3, &lvalor) || lvalor != 2 || stais.caar_mensajes != 7) {
             return;
         }
+        stais.cperiodos_conocidos = 1;
         stais.itimeout_tx_msg6 = 0;
         stais.itimeout_tx_msg8 = 0;
         stais.itimeout_tx_msg12 = 0;

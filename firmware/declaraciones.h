@@ -34,6 +34,7 @@ struct stais_t {
     // report of the same part must not count the next one as sent.
     uint8_t cmsg6_sin_confirmar;
     uint8_t caar_mensajes;               // AAR lines heard for messages 6, 8, 12 (bits 0, 1, 2)
+    uint8_t cperiodos_conocidos;         // 1 once a whole AAR answer gave the periods
     volatile uint16_t itimeout_tx_msg8;  // seconds, counted down by the tick
     uint16_t ifrecuencia_msg8;
     uint8_t cindice_msg8;

@@ -229,7 +229,12 @@ void timeout_comando_ais() {
             ++stais.creintentos_comando;
             if (stais.creintentos_comando > 4) {
                 stais.creintentos_comando = 0;
-                stais.ccomando = 0;
+                // A set-up query unanswered before the reporting periods are
+                // known (the transponder still booting after a power reset
+                // that came after its identity reply) starts the set-up
+                // again: given up, no message would ever be sent.
+                stais.ccomando =
+                    cantes >= 4 && cantes <= 13 && stais.cperiodos_conocidos == 0 ? 3 : 0;
             }
             break;
     }

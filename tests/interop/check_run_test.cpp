@@ -12,10 +12,11 @@
 
 namespace {
 
-ProgramRun check_run(const TemporaryStateDir& state, const std::string& duration) {
+ProgramRun check_run(const TemporaryStateDir& state, const std::string& duration,
+                     const std::string& options = "") {
     return run_program(state.path(), std::string(KTR09_SIM_BINARY) + " --check --duration " +
-                                         duration + " --state-dir " + state.path().string() +
-                                         " >/dev/null");
+                                         duration + " " + options + " --state-dir " +
+                                         state.path().string() + " >/dev/null");
 }
 
 // Marks the first FAT's entry of cluster 2 (the day's directory) free, with
@@ -31,12 +32,15 @@ void free_first_cluster(const std::filesystem::path& image) {
     card.write("\0\0", 2);
 }
 
+// Seed 13 draws a transponder that answers the identity query before the
+// start-up's power reset of its outputs: its set-up queries then fall while
+// it boots, and the set-up must start again for message 8 ever to go out.
 TEST(CheckRun, ASoundRunSaysSoAndExitsZero) {
     if (!fat_tools_installed()) {
         GTEST_SKIP() << "dosfstools, mtools and fdisk are not installed";
     }
     TemporaryStateDir state;
-    const ProgramRun run = check_run(state, "3m");
+    const ProgramRun run = check_run(state, "15m", "--seed 13");
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("[check] no violation\n")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("[check] card-log: ")) << run.err;

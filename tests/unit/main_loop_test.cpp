@@ -84,16 +84,26 @@ TEST_F(LoopTest, TimeoutOfPositionQueryClearsGpsStatus) {
     EXPECT_EQ(0, stais.cstatus_gps);
 }
 
+// Retried four times, then idle; a set-up query before the reporting
+// periods are known starts the set-up again from the identity query.
 TEST_F(LoopTest, OtherCommandsAreRetriedFourTimesThenRestart) {
-    stais.ccomando = 8;
-    for (int retry = 1; retry <= 4; ++retry) {
+    const struct {
+        uint8_t command;
+        uint8_t periods_known;
+        uint8_t after;
+    } cases[] = {{8, 1, 0}, {4, 0, 3}, {13, 0, 3}, {12, 0, 3}, {12, 1, 0}, {2, 0, 0}};
+    for (const auto& c : cases) {
+        stais.ccomando = c.command;
+        stais.cperiodos_conocidos = c.periods_known;
+        for (int retry = 1; retry <= 4; ++retry) {
+            timeout_comando_ais();
+            EXPECT_EQ(c.command, stais.ccomando);
+            EXPECT_EQ(retry, stais.creintentos_comando);
+        }
         timeout_comando_ais();
-        EXPECT_EQ(8, stais.ccomando);
-        EXPECT_EQ(retry, stais.creintentos_comando);
+        EXPECT_EQ(c.after, stais.ccomando) << int(c.command);
+        EXPECT_EQ(0, stais.creintentos_comando);
     }
-    timeout_comando_ais();
-    EXPECT_EQ(0, stais.ccomando);
-    EXPECT_EQ(0, stais.creintentos_comando);
 }
 
 TEST_F(LoopTest, ExpiredReplyWaitAppliesTheTableOnlyWithoutAlarmOrPc) {
