@@ -39,8 +39,26 @@ void Report::summary(std::FILE* out) const {
     }
 }
 
+namespace {
+
+// What a '$' or '!' may follow on one line: a tag block (\s:...\) or a
+// TIDELINK frame (2,17,A,B,T$1 LEVEL), printable text both.
+bool may_hold_a_sentence_start(const std::string& line) {
+    if (line.empty() || (line[0] != '\\' && (line[0] < '0' || line[0] > '9'))) {
+        return false;
+    }
+    for (const char c : line) {
+        if (c < 0x20 || c > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::optional<std::string> LineReader::add(uint8_t byte) {
-    if (byte == '$' || byte == '!') {
+    if ((byte == '$' || byte == '!') && !may_hold_a_sentence_start(line_)) {
         line_.clear();
     }
     line_ += static_cast<char>(byte);
@@ -62,7 +80,7 @@ void LineReader::add(uint8_t byte, bool accepted, std::optional<std::string>* li
         damaged_ = true;
         return;
     }
-    if (byte == '$' || byte == '!') {
+    if ((byte == '$' || byte == '!') && !may_hold_a_sentence_start(line_)) {
         damaged_ = false;
     }
     *line = add(byte);

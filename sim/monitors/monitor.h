@@ -81,7 +81,8 @@ class Monitor : public host::MachineListener {
 
 // Gathers one line's bytes into lines ending in LF. A '$' or '!' starts a
 // new line, as it does for an NMEA receiver: what came before it without a
-// line end (noise, a sentence cut when a port closed) is no line.
+// line end (noise, a sentence cut when a port closed) is no line; but not
+// after a tag block or inside a TIDELINK frame, where it belongs.
 class LineReader {
   public:
     // The whole line (LF included) when this byte ends one.

@@ -124,6 +124,17 @@ TEST_F(Monitors, ABadSentenceOnALineIsReportedUnlessItsPeerIsMadeNoisy) {
     // A sentence cut when the station closed its port, then a whole one: a
     // receiver starts again at the '$', as the monitor does.
     from_station(monitor, 0, "!AIMEB,3,2,0,0,992471001,8,1,1,,0,C,Kwu3wu$UPANQ,AID*3B\r\n");
+    // A '$' inside a TIDELINK frame relayed to its device is the frame's own.
+    World tidelink;
+    tidelink.configuration = [] {
+        codec::StationConfig config = codec::default_station_config();
+        config.configuracion_sensor[1].csensor = 2;
+        return config;
+    };
+    sim::monitors::SentenceMonitor relay(tidelink, &report_);
+    char sum[4];
+    std::snprintf(sum, sizeof sum, "%02X", codec::nmea_checksum("2,17,A,B,T$1 LEVEL"));
+    from_station(relay, 1, "2,17,A,B,T$1 LEVEL*" + std::string(sum) + "\r\n");
     ASSERT_EQ(1u, report_.violations().size());
     EXPECT_NE(std::string::npos, report_.violations()[0].what.find("uart0 to it"));
 }
