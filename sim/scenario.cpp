@@ -219,7 +219,8 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* error
     Json root;
     try {
         root = Json::parse(text.begin(), text.end(), nullptr, true, true);
-    } catch (const Json::parse_error& failure) {
+    } catch (const Json::exception& failure) {
+        // A syntax error, or a number no double holds (1e400).
         fault(std::string("not valid JSON: ") + failure.what());
         return std::nullopt;
     }

@@ -124,6 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, ScenarioParseBad,
     testing::Values(
         BadInput{"NotJson", "!{\"description\": ", {"not valid JSON"}},
+        BadInput{"NumberNoDoubleHolds",
+                 "!{\"description\": \"d\", \"seed\": 1e400}",
+                 {"not valid JSON", "1e400"}},
         BadInput{"NotAnObject", "![1, 2]", {"expected an object"}},
         BadInput{"UnknownTopKey",
                  R"(!{"description": "d", "steps": [], "lenght": "1m"})",
