@@ -250,6 +250,33 @@ bool fat_get(uint32_t cluster, uint32_t* value) {
     return true;
 }
 
+namespace {
+
+// The free entries of the FAT, a block at a time: a FAT32 volume has 65 525
+// entries at least, and looking each one up on its own costs a block check
+// per entry.
+bool count_free(uint32_t* free) {
+    const Volume& v = driver().volume;
+    const uint32_t size = v.fat_type / 8;
+    const uint32_t last = v.clusters + 1;
+    *free = 0;
+    for (uint32_t cluster = 2; cluster <= last;) {
+        uint32_t offset = 0;
+        if (!read_fat_block(fat_block(cluster, first_fat(), &offset))) {
+            return false;
+        }
+        const uint8_t* cache = driver().fat_cache;
+        for (; offset < kBlock && cluster <= last; offset += size, ++cluster) {
+            const uint32_t value =
+                size == 2 ? le16(cache + offset) : le32(cache + offset) & kFat32Mask;
+            *free += value == 0 ? 1 : 0;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool fat_set(uint32_t cluster, uint32_t value) {
     const Volume& v = driver().volume;
     if (!valid_cluster(cluster)) {
@@ -396,13 +423,9 @@ int32_t FatVolume::freeClusterCount() {
     }
     Volume& v = driver().volume;
     uint32_t free = 0;
-    for (uint32_t cluster = 2; cluster <= v.clusters + 1; ++cluster) {
-        uint32_t value = 0;
-        if (!fat_get(cluster, &value)) {
-            settle();
-            return -1;
-        }
-        free += value == 0 ? 1 : 0;
+    if (!count_free(&free)) {
+        settle();
+        return -1;
     }
     // The count on the card is put right, or kept from now on.
     if (v.fsinfo != 0 && v.free_count != free) {
