@@ -79,7 +79,9 @@ std::string attach_default_devices(const Options& options) {
     Attached attached;
     for (const DeviceType& type : device_types()) {
         std::string error;
-        std::unique_ptr<Device> device = type.load(state / type.state_file, &error);
+        const std::filesystem::path file =
+            type.state_file != nullptr ? state / type.state_file : std::filesystem::path();
+        std::unique_ptr<Device> device = type.load(file, &error);
         if (device == nullptr) {
             return error;
         }
@@ -101,9 +103,9 @@ std::string attach_default_devices(const Options& options) {
     }
     // A scenario's configuration goes into the EEPROM image before any
     // device attaches: the sensor channels' peers are cabled from it.
+    auto& eeprom = model_of<Eeprom24xx64>(*attached.by_name.at("eeprom"));
+    codec::StationConfig config = codec::decode_image(eeprom.contents());
     if (!options.configuration.empty()) {
-        auto& eeprom = model_of<Eeprom24xx64>(*attached.by_name.at("eeprom"));
-        codec::StationConfig config = codec::decode_image(eeprom.contents());
         std::string error;
         if (!codec::config_from_json(nlohmann::json::parse(options.configuration), &config,
                                      &error)) {
@@ -115,7 +117,7 @@ std::string attach_default_devices(const Options& options) {
     g_attached = Attached{};
     g_attached = std::move(attached);
     for (const auto& device : g_attached.devices) {
-        device->attach();
+        device->attach(config);
     }
     // A card too small for the formatter (under 7 MiB) would halt it for
     // good; it stays blank and the station reports it has no file system.

@@ -236,6 +236,8 @@ class AisTransponder : public host::UartPeer {
     // is not an error: the settings stay as they are.
     bool load(const std::string& file, std::string* error);
     bool save(const std::string& file, std::string* error) const;
+    // What save writes for these settings and faults.
+    static std::string state_text(const Settings& settings, const Faults& faults);
     Settings& settings() { return settings_; }
     Faults& faults() { return faults_; }
 

@@ -28,7 +28,7 @@ class TransponderDevice : public ModelDevice<AisTransponder> {
         }
         return {};
     }
-    void attach() override { model().attach(); }
+    void attach(const codec::StationConfig&) override { model().attach(); }
     void vary(uint64_t seed) override { model().vary(seed); }
 
   private:

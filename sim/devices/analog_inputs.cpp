@@ -98,7 +98,7 @@ class AnalogDevice : public ModelDevice<AnalogInputs> {
         }
         return {};
     }
-    void attach() override { model().apply(); }
+    void attach(const codec::StationConfig&) override { model().apply(); }
 
   private:
     bool fresh_;

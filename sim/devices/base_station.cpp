@@ -30,8 +30,8 @@ void BaseStation::send_abm(const AbmRequest& request) {
 namespace sim {
 namespace {
 
-std::unique_ptr<Device> load(const std::filesystem::path& image, std::string* error) {
-    return load_peer_device<BaseStation>(image, kBaseStationType, error);
+std::unique_ptr<Device> load(const std::filesystem::path&, std::string*) {
+    return load_peer_device<BaseStation>(kBaseStationType);
 }
 
 constexpr const char* kAbmShape =
@@ -109,7 +109,7 @@ bool parse_step(const std::string&, const nlohmann::json& value, DeviceStep* ste
 }  // namespace
 
 DeviceType base_station_device_type() {
-    return {"base_station", kConfigurationImageFile, {"base_station_abm"}, &load, &parse_step};
+    return {"base_station", nullptr, {"base_station_abm"}, &load, &parse_step};
 }
 
 }  // namespace sim

@@ -15,6 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
+namespace codec {
+struct StationConfig;
+}
+
 namespace sim {
 
 class Device {
@@ -23,8 +27,10 @@ class Device {
     // A new state directory: writes the device's standard state. Called once
     // every device has read its file, so that a refused start writes nothing.
     virtual std::string write_new_state() { return {}; }
-    // Connects it to the machine (after host::reset_machine).
-    virtual void attach() = 0;
+    // Connects it to the machine (after host::reset_machine). `config` is the
+    // configuration the station will load, decoded once for every device:
+    // what is cabled to each sensor channel follows from it.
+    virtual void attach(const codec::StationConfig& config) = 0;
     // A run with a seed: from attach on, the device's timing varies within
     // its bounds, drawn from a generator of its own (devices/variation.h).
     // Called before attach; without it the timing stays fixed.
@@ -47,10 +53,11 @@ using DeviceStep = std::function<void(Device&)>;
 
 struct DeviceType {
     const char* name;
-    const char* state_file;  // in the state directory
+    const char* state_file;  // in the state directory; null for none
     std::vector<const char*> scenario_keys;
-    // Reads the device's state file, writing nothing; null with a message
-    // that names the file when it cannot be taken whole.
+    // Reads the device's state file (an empty path when it has none),
+    // writing nothing; null with a message that names the file when it
+    // cannot be taken whole.
     std::unique_ptr<Device> (*load)(const std::filesystem::path& state_file, std::string* error);
     // One of its scenario keys: the step, or false with what was expected.
     bool (*parse_step)(const std::string& key, const nlohmann::json& value, DeviceStep* step,

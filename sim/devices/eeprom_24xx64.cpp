@@ -85,7 +85,9 @@ class EepromDevice : public ModelDevice<Eeprom24xx64> {
         }
         return {};
     }
-    void attach() override { host::attach_i2c_device(Eeprom24xx64::kAddress, &model()); }
+    void attach(const codec::StationConfig&) override {
+        host::attach_i2c_device(Eeprom24xx64::kAddress, &model());
+    }
     void vary(uint64_t seed) override { model().vary(seed); }
 
   private:

@@ -318,7 +318,9 @@ namespace {
 class ClockDevice : public ModelDevice<Mcp7940> {
   public:
     using ModelDevice::ModelDevice;
-    void attach() override { host::attach_i2c_device(Mcp7940::kAddress, &model()); }
+    void attach(const codec::StationConfig&) override {
+        host::attach_i2c_device(Mcp7940::kAddress, &model());
+    }
     void vary(uint64_t seed) override { model().vary(seed); }
 };
 

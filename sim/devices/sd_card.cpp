@@ -386,13 +386,15 @@ class SdCardDevice : public ModelDevice<SdCardModel> {
         }
         return model().create_image(true) ? std::string() : model().load_error();
     }
-    void attach() override { host::attach_sd_card(absent_ ? nullptr : &model()); }
+    void attach(const codec::StationConfig&) override { plug(); }
     void set_absent(bool absent) {
         absent_ = absent;
-        attach();
+        plug();
     }
 
   private:
+    void plug() { host::attach_sd_card(absent_ ? nullptr : &model()); }
+
     std::string description_;  // written when it was missing
     bool absent_ = false;
 };

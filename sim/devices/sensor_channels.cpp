@@ -1,25 +1,6 @@
 #include "devices/sensor_channels.h"
 
-#include <vector>
-
-#include "devices/state_file.h"
-
 namespace sim {
-
-bool read_station_config(const std::filesystem::path& file, codec::StationConfig* config,
-                         std::string* error) {
-    std::vector<uint8_t> image;
-    switch (read_state_bytes(file.string(), codec::kConfigImageSize, &image, error)) {
-        case StateRead::missing:
-            *config = codec::default_station_config();
-            return true;
-        case StateRead::read:
-            *config = codec::decode_image(image);
-            return true;
-        default:
-            return false;
-    }
-}
 
 uint32_t channel_baud(uint8_t code) {
     static constexpr uint32_t kRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};

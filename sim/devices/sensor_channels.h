@@ -1,22 +1,22 @@
 // Which device is cabled to each sensor channel of the simulated station.
 //
 // The simulator keeps the cabling in step with the station's configuration:
-// when it starts, it reads the configuration image that the EEPROM model
-// holds (the state directory's eeprom_24xx64.bin after any scenario
-// "configuration" has been written to it; the standard configuration for a
-// new directory) and puts on each sensor channel the device its `csensor`
-// names: a base station computer for 1, a TIDELINK device for 2. Such a
-// peer sits on the channel's UART (sensor channel 1 on Serial3, sensor
-// channel 2 on Serial1) at the baud rate the channel's `cbaudios_comunicacion`
-// gives and is always powered. The weather station stays on sensor channel 1
-// unless a base station or TIDELINK device takes it. The cabling holds for
-// the whole run: a configuration written while it runs changes what the
-// station expects, not what is plugged in, until the next start.
+// when the devices attach, the station (station.cpp) hands each one the
+// configuration image the EEPROM model holds, decoded once (after any
+// scenario "configuration" has been written to it; the standard
+// configuration for a new directory), and each sensor channel gets the
+// device its `csensor` names: a base station computer for 1, a TIDELINK
+// device for 2. Such a peer sits on the channel's UART (sensor channel 1 on
+// Serial3, sensor channel 2 on Serial1) at the baud rate the channel's
+// `cbaudios_comunicacion` gives and is always powered. The weather station
+// stays on sensor channel 1 unless a base station or TIDELINK device takes
+// it. The cabling holds for the whole run: a configuration written while it
+// runs changes what the station expects, not what is plugged in, until the
+// next start.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,15 +28,6 @@ namespace sim {
 
 constexpr uint8_t kBaseStationType = 1;
 constexpr uint8_t kTidelinkType = 2;
-
-// The state directory's file that holds the configuration image.
-constexpr const char* kConfigurationImageFile = "eeprom_24xx64.bin";
-
-// The configuration the station will load: the image in `file`, or the
-// standard configuration when there is none yet. False with the reason
-// when the file cannot be read whole.
-bool read_station_config(const std::filesystem::path& file, codec::StationConfig* config,
-                         std::string* error);
 
 // Sensor channel 1 or 2 as the line it is cabled to.
 struct ChannelLine {
@@ -52,16 +43,9 @@ uint32_t channel_baud(uint8_t code);
 template <typename Model>
 class PeerDevice : public Device {
   public:
-    PeerDevice(std::filesystem::path image, uint8_t device_type)
-        : image_(std::move(image)), device_type_(device_type) {}
+    explicit PeerDevice(uint8_t device_type) : device_type_(device_type) {}
 
-    void attach() override {
-        codec::StationConfig config;
-        std::string error;
-        // The image was read whole when the station's EEPROM was loaded.
-        if (!read_station_config(image_, &config, &error)) {
-            return;
-        }
+    void attach(const codec::StationConfig& config) override {
         for (unsigned channel = 1; channel <= 2; ++channel) {
             models_[channel - 1].reset();
             if (config.configuracion_sensor[channel - 1].csensor == device_type_) {
@@ -89,22 +73,16 @@ class PeerDevice : public Device {
     }
 
   private:
-    std::filesystem::path image_;
     uint8_t device_type_;
     std::optional<uint64_t> seed_;
     std::array<std::unique_ptr<Model>, 2> models_;
 };
 
-// A registration's loader: the peers of one kind, once the configuration
-// image reads whole.
+// A registration's loader: the peers of one kind, with no state file of
+// their own.
 template <typename Model>
-std::unique_ptr<Device> load_peer_device(const std::filesystem::path& image, uint8_t device_type,
-                                         std::string* error) {
-    codec::StationConfig config;
-    if (!read_station_config(image, &config, error)) {
-        return nullptr;
-    }
-    return std::make_unique<PeerDevice<Model>>(image, device_type);
+std::unique_ptr<Device> load_peer_device(uint8_t device_type) {
+    return std::make_unique<PeerDevice<Model>>(device_type);
 }
 
 // The peer a scenario step or test means: `channel` 1 or 2, or 0 for the

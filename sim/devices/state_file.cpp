@@ -86,7 +86,7 @@ StateRead read_state_bytes(const std::string& file, size_t size, std::vector<uin
 }
 
 StateRead read_state_lines(const std::string& file, std::vector<StateLine>* lines,
-                           std::string* error) {
+                           std::string* error, StateValue value) {
     std::error_code failure;
     if (!std::filesystem::exists(file, failure) && !failure) {
         return StateRead::missing;
@@ -103,7 +103,14 @@ StateRead read_state_lines(const std::string& file, std::vector<StateLine>* line
             continue;
         }
         std::string extra;
-        if (!(words >> line.value) || (words >> extra)) {
+        if (value == StateValue::rest_of_line) {
+            words >> std::ws;
+            std::getline(words, line.value);
+            line.value.erase(line.value.find_last_not_of(" \t\r") + 1);
+        } else if (!(words >> line.value) || (words >> extra)) {
+            line.value.clear();
+        }
+        if (line.value.empty()) {
             *error =
                 state_error(file, number, "expected a name and one value, got \"" + text + "\"");
             return StateRead::failed;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,14 +34,71 @@ struct StateLine {
     std::string value;
 };
 
+// "<file>:<line>: <what>", the form of every state file error.
+std::string state_error(const std::string& file, unsigned line, const std::string& what);
+
+// What follows a line's name: one word, or the rest of the line (texts
+// with spaces in them).
+enum class StateValue { word, rest_of_line };
+
 // The "name value" lines of a text state file; blank lines and lines
 // starting with '#' are skipped. `failed` when it exists but cannot be read
 // or written, or a line is not a name and one value.
 StateRead read_state_lines(const std::string& file, std::vector<StateLine>* lines,
-                           std::string* error);
+                           std::string* error, StateValue value = StateValue::word);
 
-// "<file>:<line>: <what>", the form of every state file error.
-std::string state_error(const std::string& file, unsigned line, const std::string& what);
+// One named value of a model's text state file: how it is read from its
+// line and written back, and what a good value is (for the error).
+template <typename State>
+struct StateEntry {
+    const char* name;
+    const char* expected;
+    std::function<bool(const std::string& value, State* state)> read;
+    std::function<std::string(const State& state)> write;
+};
+
+// The lines through a model's table, into `state`: false with
+// "<file>:<line>: <name>: expected <what>, got "<value>"" or
+// "<file>:<line>: unknown name "<name>" (expected <names>)" for the first
+// line that does not read.
+template <typename State>
+bool read_state_entries(const std::string& file, const std::vector<StateLine>& lines,
+                        const std::vector<StateEntry<State>>& table, State* state,
+                        std::string* error) {
+    for (const StateLine& line : lines) {
+        const StateEntry<State>* found = nullptr;
+        for (const StateEntry<State>& entry : table) {
+            found = line.name == entry.name ? &entry : found;
+        }
+        if (found == nullptr) {
+            std::string names;
+            for (const StateEntry<State>& entry : table) {
+                names += (names.empty() ? "" : ", ") + std::string(entry.name);
+            }
+            *error = state_error(file, line.number,
+                                 "unknown name \"" + line.name + "\" (expected " + names + ")");
+            return false;
+        }
+        if (!found->read(line.value, state)) {
+            *error = state_error(
+                file, line.number,
+                line.name + ": expected " + found->expected + ", got \"" + line.value + "\"");
+            return false;
+        }
+    }
+    return true;
+}
+
+// A "name value" line for each entry of the table, in its order.
+template <typename State>
+std::string state_entries_text(const std::vector<StateEntry<State>>& table, const State& state) {
+    std::string text;
+    for (const StateEntry<State>& entry : table) {
+        text += std::string(entry.name) + " " + entry.write(state) + "\n";
+    }
+    return text;
+}
+
 // The value of a line as a number, or an error naming its line and name.
 bool state_number(const std::string& file, const StateLine& line, double* value,
                   std::string* error);

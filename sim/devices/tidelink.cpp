@@ -34,8 +34,8 @@ void TidelinkDevice::send_frame(const std::string& text, bool bad_checksum) {
 namespace sim {
 namespace {
 
-std::unique_ptr<Device> load(const std::filesystem::path& image, std::string* error) {
-    return load_peer_device<TidelinkDevice>(image, kTidelinkType, error);
+std::unique_ptr<Device> load(const std::filesystem::path&, std::string*) {
+    return load_peer_device<TidelinkDevice>(kTidelinkType);
 }
 
 constexpr const char* kFrameShape =
@@ -129,7 +129,7 @@ bool parse_step(const std::string&, const nlohmann::json& value, DeviceStep* ste
 }  // namespace
 
 DeviceType tidelink_device_type() {
-    return {"tidelink", kConfigurationImageFile, {"tidelink_frame"}, &load, &parse_step};
+    return {"tidelink", nullptr, {"tidelink_frame"}, &load, &parse_step};
 }
 
 }  // namespace sim

@@ -389,17 +389,11 @@ class WeatherDevice : public ModelDevice<WeatherStation> {
     }
     // A base station or TIDELINK device cabled to sensor channel 1 takes its
     // place there (sensor_channels.h).
-    void attach() override {
-        codec::StationConfig config;
-        std::string error;
-        const auto image = std::filesystem::path(file_).parent_path() / kConfigurationImageFile;
-        if (read_station_config(image, &config, &error)) {
-            const uint8_t type = config.configuracion_sensor[0].csensor;
-            if (type == kBaseStationType || type == kTidelinkType) {
-                return;
-            }
+    void attach(const codec::StationConfig& config) override {
+        const uint8_t type = config.configuracion_sensor[0].csensor;
+        if (type != kBaseStationType && type != kTidelinkType) {
+            model().attach();
         }
-        model().attach();
     }
     void vary(uint64_t seed) override { model().vary(seed); }
 

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "devices/ais_transponder.h"
+#include "devices/state_file.h"
 #include "exit_codes.h"
 #include "link/broker.h"
 #include "options.h"
@@ -63,21 +65,15 @@ bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
         *error = failure ? dir.string() + ": " + failure.message() : "";
         return !failure;
     }
-    std::ofstream out(file);
-    out << "# written by ktr09-link: this station's identity on the shared link\n"
-        << "mmsi " << kFirstMmsi + index << "\n"
-        << "name KTR09 STATION " << index + 1 << "\n";
+    sim::AisTransponder::Settings settings;
+    settings.mmsi = kFirstMmsi + index;
+    settings.name = "KTR09 STATION " + std::to_string(index + 1);
     if (launch.stations > 1) {
-        out << "msg6_destination " << kFirstMmsi + (index + 1) % launch.stations << "\n"
-            << "msg6_period_s " << kMsg6PeriodS << "\n";
+        settings.msg6_destination = kFirstMmsi + (index + 1) % launch.stations;
+        settings.msg6_period_s = kMsg6PeriodS;
     }
-    if (!out) {
-        *error = file.string() + ": cannot be written";
-        out.close();
-        fs::remove(file, failure);
-        return false;
-    }
-    return true;
+    *error = sim::replace_state_file(file.string(), sim::AisTransponder::state_text(settings, {}));
+    return error->empty();
 }
 
 // The longest "duration" of the scenario files (comments allowed).

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "analog_inputs.txt:1: expected a name and one value"},
         BadState{"UnknownTransponderSetting",
                  [](const fs::path& dir) { write(dir / "ais_transponder.txt", "msi 1\n"); },
-                 "ais_transponder.txt:1: unknown setting \"msi\""},
+                 "ais_transponder.txt:1: unknown name \"msi\""},
         BadState{"StateFileThatIsADirectory",
                  [](const fs::path& dir) { fs::create_directory(dir / "eeprom_24xx64.bin"); },
                  "eeprom_24xx64.bin: not a regular file"},

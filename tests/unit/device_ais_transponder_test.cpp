@@ -2,6 +2,7 @@
 // checked sentences, broadcast requests checked and reported as the whole
 // message sent, nothing while unpowered or given a bad checksum, the faults,
 // and its state file.
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -107,26 +108,40 @@ TEST(TransponderStateFile, BadLinesAreNamedAndChangeNothing) {
         const char* text;
         const char* error;
     } cases[] = {
-        {"mmsi 123\nmmsy 4\n", ":2: unknown setting \"mmsy\""},
-        {"# note\nmsg8_period_s three\n", ":2: bad value \"three\" for msg8_period_s"},
-        {"name A,B\n", ":1: bad value \"A,B\" for name"},
-        {"silent 2\n", ":1: bad value \"2\" for silent"},
+        {"mmsi 123\nmmsy 4\n", ":2: unknown name \"mmsy\" (expected mmsi, name, "},
+        {"# note\nmsg8_period_s three\n",
+         ":2: msg8_period_s: expected whole seconds, 0 for none, got \"three\""},
+        {"name A,B\n", ":1: name: expected text without , * $ or !, got \"A,B\""},
+        {"silent 2\n", ":1: silent: expected 0 (off) or 1 (on), got \"2\""},
+        {"mmsi 1000000000\n", ":1: mmsi: expected an MMSI, 1..999999999, got \"1000000000\""},
+        {"report_delay_ms 4000 200\n", ":1: report_delay_ms: expected ms as 1500"},
+        {"name\n", ":1: expected a name and one value"},
     };
     for (const auto& c : cases) {
         std::ofstream(file) << c.text;
         std::string error;
         EXPECT_FALSE(transponder.load(file, &error)) << c.text;
-        EXPECT_EQ(file + c.error, error);
+        EXPECT_EQ(file + c.error, error.substr(0, file.size() + std::strlen(c.error)));
         EXPECT_EQ(992471001u, transponder.settings().mmsi) << "nothing taken";
     }
+    // Every entry comes back as written, texts with spaces and spreads too.
     transponder.settings().name = "WEST PIER";
+    transponder.settings().latitude = -260150001;
+    transponder.settings().hdop = 1.7;
+    ASSERT_TRUE(sim::set_report_delay(200, 4000, &transponder.settings()));
     transponder.faults().pc_attached = true;
     std::string error;
     ASSERT_TRUE(transponder.save(file, &error));
     sim::AisTransponder again({});
     ASSERT_TRUE(again.load(file, &error)) << error;
     EXPECT_EQ("WEST PIER", again.settings().name);
+    EXPECT_EQ(-260150001, again.settings().latitude);
+    EXPECT_EQ(1.7, again.settings().hdop);
+    EXPECT_EQ(200u, again.settings().report_delay_min_ms);
+    EXPECT_EQ(4000u, again.settings().report_delay_max_ms);
     EXPECT_TRUE(again.faults().pc_attached);
+    EXPECT_EQ(sim::AisTransponder::state_text(transponder.settings(), transponder.faults()),
+              sim::AisTransponder::state_text(again.settings(), again.faults()));
 }
 
 }  // namespace
