@@ -91,7 +91,7 @@ StationConfig decode_image(const std::vector<uint8_t>& image);
 // its range as "<path>: must be <range> (<meaning>)", or "" when every field
 // is usable. Channel settings are checked only for a channel with a device
 // (the station reads them only then), the weather-station settings only for
-// a weather station. All ranges live here.
+// a weather station. The ranges are the field table's (config_fields.h).
 std::string config_range_error(const StationConfig& config);
 
 // The simulator's standard station: a weather station on sensor channel 1

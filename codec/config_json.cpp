@@ -2,12 +2,15 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <regex>
 #include <set>
 
+#include "codec/config_fields.h"
 #include "codec/nmea.h"
 
 namespace codec {
@@ -47,7 +50,7 @@ std::string hex_bytes(const std::vector<uint8_t>& image, uint32_t from, uint32_t
 
 // The name up to its last non-zero byte (a NUL inside it stays, as \u0000),
 // each byte a Latin-1 character; the zeros after it come back on reading.
-std::string name_text(const std::array<uint8_t, 20>& bytes) {
+std::string name_text(const std::vector<uint8_t>& bytes) {
     size_t length = bytes.size();
     while (length > 0 && bytes[length - 1] == 0) {
         --length;
@@ -65,27 +68,68 @@ std::string name_text(const std::array<uint8_t, 20>& bytes) {
     return text;
 }
 
-// Reads one member into a field, checking its kind and range.
-class FieldReader {
-  public:
-    FieldReader(std::string* error, bool every_field) : error_(error), every_field_(every_field) {}
-    bool failed() const { return failed_; }
+float as_float(int64_t bits) {
+    const uint32_t word = static_cast<uint32_t>(bits);
+    float value = 0.0f;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
 
-    // Each reader of a kind of value: true when `value` is of that kind and
-    // fits the field.
-    template <typename T>
-    static bool integer_of(const json& value, T* field) {
-        if (!value.is_number_integer() || value.get<int64_t>() < std::numeric_limits<T>::min() ||
-            value.get<int64_t>() > std::numeric_limits<T>::max()) {
+int64_t float_bits(float value) {
+    uint32_t word = 0;
+    std::memcpy(&word, &value, sizeof word);
+    return word;
+}
+
+// One element of a field as the JSON form writes it.
+ordered_json element_json(const ConfigField& field, int64_t stored) {
+    if (field.encoding == ConfigEncoding::kF32Le) {
+        return shortest_float(as_float(stored));
+    }
+    if (field.hundredths) {
+        return hundredths_to_value(stored);
+    }
+    if (field.encoding == ConfigEncoding::kS32SignMagnitudeLe) {
+        return stored;
+    }
+    return static_cast<uint64_t>(stored);
+}
+
+ordered_json field_json(const ConfigField& field, const StationConfig& config, size_t channel) {
+    if (field.record == ConfigRecord::kChannel) {
+        return element_json(field, field.get(config, channel));
+    }
+    if (field.encoding == ConfigEncoding::kText) {
+        std::vector<uint8_t> bytes;
+        for (size_t k = 0; k < field.count; ++k) {
+            bytes.push_back(static_cast<uint8_t>(field.get(config, k)));
+        }
+        return name_text(bytes);
+    }
+    if (field.count == 1) {
+        return element_json(field, field.get(config, 0));
+    }
+    ordered_json values = ordered_json::array();
+    for (size_t k = 0; k < field.count; ++k) {
+        values.push_back(element_json(field, field.get(config, k)));
+    }
+    return values;
+}
+
+// One element of a field from its JSON value: false when the value is not
+// of the field's kind or does not fit its bytes.
+bool element_of(const ConfigField& field, const json& value, int64_t* stored) {
+    if (field.encoding == ConfigEncoding::kF32Le) {
+        if (!value.is_number()) {
             return false;
         }
-        *field = static_cast<T>(value.get<int64_t>());
+        *stored = float_bits(value.get<float>());
         return true;
     }
-
-    // A decimal kept as an integer number of hundredths in [low, high].
-    template <typename T>
-    static bool hundredths_of(const json& value, int64_t low, int64_t high, T* field) {
+    int64_t low = 0;
+    int64_t high = 0;
+    config_stored_range(field.encoding, &low, &high);
+    if (field.hundredths) {
         if (!value.is_number()) {
             return false;
         }
@@ -93,19 +137,37 @@ class FieldReader {
         if (!(scaled >= static_cast<double>(low) && scaled <= static_cast<double>(high))) {
             return false;
         }
-        *field = static_cast<T>(scaled);
+        *stored = static_cast<int64_t>(scaled);
         return true;
     }
-
-    static bool real_of(const json& value, float* field) {
-        if (!value.is_number()) {
-            return false;
-        }
-        *field = value.get<float>();
-        return true;
+    if (field.encoding == ConfigEncoding::kS32SignMagnitudeLe) {
+        // Taken here and refused with its own message once the record is read.
+        low = std::numeric_limits<int32_t>::min();
     }
+    if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high) {
+        return false;
+    }
+    *stored = value.get<int64_t>();
+    return true;
+}
 
-    // One member read with `read`, or an array of N of them.
+const char* expected_element(const ConfigField& field, bool single) {
+    if (field.encoding == ConfigEncoding::kF32Le) {
+        return "a number";
+    }
+    if (field.hundredths) {
+        return "a number with at most two decimals in the field's range";
+    }
+    return single ? "an integer in its field's range" : "an integer in the field's range";
+}
+
+// Reads one member into a field, checking its kind and range.
+class FieldReader {
+  public:
+    FieldReader(std::string* error, bool every_field) : error_(error), every_field_(every_field) {}
+    bool failed() const { return failed_; }
+
+    // One member read with `read`, or an array of `count` of them.
     template <typename Read>
     void one(const json& object, const char* name, const char* expected, Read read) {
         const json* value = member(object, name);
@@ -114,17 +176,17 @@ class FieldReader {
         }
     }
 
-    template <size_t N, typename Read>
-    void each(const json& object, const char* name, const char* expected, Read read) {
+    void each(const json& object, const char* name, size_t count, const char* expected,
+              const std::function<bool(const json&, size_t)>& read) {
         const json* value = member(object, name);
         if (value == nullptr) {
             return;
         }
-        if (!value->is_array() || value->size() != N) {
-            fail(name, "an array of " + std::to_string(N) + " values");
+        if (!value->is_array() || value->size() != count) {
+            fail(name, "an array of " + std::to_string(count) + " values");
             return;
         }
-        for (size_t i = 0; i < N; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (!read((*value)[i], i)) {
                 fail(std::string(name) + "[" + std::to_string(i) + "]", expected);
                 return;
@@ -132,42 +194,7 @@ class FieldReader {
         }
     }
 
-    template <typename T>
-    void integer(const json& object, const char* name, T* field) {
-        one(object, name, "an integer in its field's range",
-            [field](const json& v) { return integer_of(v, field); });
-    }
-
-    template <typename T, size_t N>
-    void integers(const json& object, const char* name, std::array<T, N>* field) {
-        each<N>(object, name, "an integer in the field's range",
-                [field](const json& v, size_t i) { return integer_of(v, &(*field)[i]); });
-    }
-
-    template <typename T>
-    void hundredths(const json& object, const char* name, T* field, int64_t low, int64_t high) {
-        one(object, name, "a number with at most two decimals in the field's range",
-            [=](const json& v) { return hundredths_of(v, low, high, field); });
-    }
-
-    template <typename T, size_t N>
-    void hundredths_array(const json& object, const char* name, std::array<T, N>* field,
-                          int64_t low, int64_t high) {
-        each<N>(object, name, "a number with at most two decimals in the field's range",
-                [=](const json& v, size_t i) { return hundredths_of(v, low, high, &(*field)[i]); });
-    }
-
-    void real(const json& object, const char* name, float* field) {
-        one(object, name, "a number", [field](const json& v) { return real_of(v, field); });
-    }
-
-    template <size_t N>
-    void reals(const json& object, const char* name, std::array<float, N>* field) {
-        each<N>(object, name, "a number",
-                [field](const json& v, size_t i) { return real_of(v, &(*field)[i]); });
-    }
-
-    void name(const json& object, const char* member_name, std::array<uint8_t, 20>* field) {
+    void name(const json& object, const char* member_name, std::vector<uint8_t>* field) {
         const json* value = member(object, member_name);
         if (value == nullptr) {
             return;
@@ -177,7 +204,7 @@ class FieldReader {
             return;
         }
         const std::string& text = value->get_ref<const std::string&>();
-        std::array<uint8_t, 20> bytes{};
+        std::vector<uint8_t> bytes(field->size(), 0);
         size_t count = 0;
         for (size_t i = 0; i < text.size(); ++i) {
             const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -191,7 +218,7 @@ class FieldReader {
                 code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3Fu);
             }
             if (count >= bytes.size()) {
-                fail(member_name, "at most 20 characters");
+                fail(member_name, "at most " + std::to_string(bytes.size()) + " characters");
                 return;
             }
             bytes[count++] = static_cast<uint8_t>(code);
@@ -275,73 +302,30 @@ class FieldReader {
     bool object_ok_ = false;
 };
 
-constexpr int64_t kU16 = 0xFFFF;
-constexpr int64_t kU24 = 0xFFFFFF;
-constexpr int64_t kSignMagnitude = 0x7FFFFFFF;
-
 }  // namespace
 
 ordered_json config_to_json(const StationConfig& config) {
-    ordered_json document;
     ordered_json channels = ordered_json::array();
-    for (const SensorChannelConfig& channel : config.configuracion_sensor) {
-        channels.push_back({
-            {"csensor", channel.csensor},
-            {"ctipo_comunicacion", channel.ctipo_comunicacion},
-            {"cbaudios_comunicacion", channel.cbaudios_comunicacion},
-            {"csalida_reset", channel.csalida_reset},
-            {"cseg_delay_inicial", channel.cseg_delay_inicial},
-            {"csample_interval", channel.csample_interval},
-            {"cdireccionamiento_viento", channel.cdireccionamiento_viento},
-            {"ctimeout_datos_validos", channel.ctimeout_datos_validos},
-        });
+    for (size_t channel = 0; channel < config.configuracion_sensor.size(); ++channel) {
+        ordered_json record = ordered_json::object();
+        for (const ConfigField& field : config_fields()) {
+            if (field.record == ConfigRecord::kChannel) {
+                record[field.name] = field_json(field, config, channel);
+            }
+        }
+        channels.push_back(record);
     }
+    ordered_json document;
     document["configuracion_sensor"] = channels;
-
-    const AisLinkConfig& ais = config.configuracion_ais;
-    document["configuracion_ais"] = {
-        {"ctipo_comunicacion", ais.ctipo_comunicacion},
-        {"cbaudios", ais.cbaudios},
-        {"csalida_reset", ais.csalida_reset},
-        {"cenable_msg21", ais.cenable_msg21},
-        {"cinput_light_msg21", ais.cinput_light_msg21},
-        {"cinput_error_light_msg21", ais.cinput_error_light_msg21},
-        {"cenable_shipras", ais.cenable_shipras},
-        {"llatitud_shipras", ais.llatitud_shipras},
-        {"llongitud_shipras", ais.llongitud_shipras},
-    };
-
-    const BoardConfig& board = config.configuracion_ktr09;
-    ordered_json analog_on = ordered_json::array();
-    ordered_json analog_off = ordered_json::array();
-    ordered_json factor_a = ordered_json::array();
-    ordered_json factor_b = ordered_json::array();
-    for (size_t k = 0; k < 2; ++k) {
-        analog_on.push_back(hundredths_to_value(board.fumbral_alarma_on[k]));
-        analog_off.push_back(hundredths_to_value(board.fumbral_alarma_off[k]));
-        factor_a.push_back(hundredths_to_value(board.ffactor_A[k]));
-        factor_b.push_back(hundredths_to_value(board.ffactor_B[k]));
+    for (const ConfigRecord kind : {ConfigRecord::kAis, ConfigRecord::kBoard}) {
+        ordered_json record = ordered_json::object();
+        for (const ConfigField& field : config_fields()) {
+            if (field.record == kind) {
+                record[field.name] = field_json(field, config, 0);
+            }
+        }
+        document[config_record_name(kind)] = record;
     }
-    document["configuracion_ktr09"] = {
-        {"cestado_en_reposo_salida_digital", board.cestado_en_reposo_salida_digital},
-        {"itemporizacion_salida_digital", board.itemporizacion_salida_digital},
-        {"cfuncionalidad_entradas_externas", board.cfuncionalidad_entradas_externas},
-        {"cestado_en_reposo_entrada_externa", board.cestado_en_reposo_entrada_externa},
-        {"itemporizacion_entrada_externa", board.itemporizacion_entrada_externa},
-        {"ctemporizador_minutos", board.ctemporizador_minutos},
-        {"fumbral_alarma_on", analog_on},
-        {"fumbral_alarma_off", analog_off},
-        {"ffactor_A", factor_a},
-        {"ffactor_B", factor_b},
-        {"ftension_alarma_bateria_baja", hundredths_to_value(board.ftension_alarma_bateria_baja)},
-        {"ftension_alarma_bateria_off", hundredths_to_value(board.ftension_alarma_bateria_off)},
-        {"cnombre", name_text(board.cnombre)},
-        {"fconversor_bateria", shortest_float(board.fconversor_bateria)},
-        {"ivalor_0_analogica", board.ivalor_0_analogica},
-        {"fconversor_analogica",
-         {shortest_float(board.fconversor_analogica[0]),
-          shortest_float(board.fconversor_analogica[1])}},
-    };
 
     // Runs of undecoded bytes that differ from a blank image.
     ordered_json runs = ordered_json::array();
@@ -367,66 +351,57 @@ ordered_json config_to_json(const StationConfig& config) {
 
 namespace {
 
-void read_channel(const json& c, const std::string& path, FieldReader& read,
-                  SensorChannelConfig* channel) {
-    read.begin_object(c, path);
-    read.integer(c, "csensor", &channel->csensor);
-    read.integer(c, "ctipo_comunicacion", &channel->ctipo_comunicacion);
-    read.integer(c, "cbaudios_comunicacion", &channel->cbaudios_comunicacion);
-    read.integer(c, "csalida_reset", &channel->csalida_reset);
-    read.integer(c, "cseg_delay_inicial", &channel->cseg_delay_inicial);
-    read.integer(c, "csample_interval", &channel->csample_interval);
-    read.integer(c, "cdireccionamiento_viento", &channel->cdireccionamiento_viento);
-    read.integer(c, "ctimeout_datos_validos", &channel->ctimeout_datos_validos);
-    read.end_object(c);
+void read_field(const json& object, const ConfigField& field, size_t channel, FieldReader& read,
+                StationConfig* config) {
+    if (field.encoding == ConfigEncoding::kText) {
+        std::vector<uint8_t> bytes(field.count);
+        for (size_t k = 0; k < field.count; ++k) {
+            bytes[k] = static_cast<uint8_t>(field.get(*config, k));
+        }
+        read.name(object, field.name, &bytes);
+        for (size_t k = 0; k < field.count; ++k) {
+            field.set(*config, k, bytes[k]);
+        }
+        return;
+    }
+    const auto element = [&](const json& value, size_t k) {
+        int64_t stored = 0;
+        if (!element_of(field, value, &stored)) {
+            return false;
+        }
+        field.set(*config, k, stored);
+        return true;
+    };
+    if (field.record == ConfigRecord::kChannel || field.count == 1) {
+        read.one(object, field.name, expected_element(field, true),
+                 [&](const json& value) { return element(value, channel); });
+    } else {
+        read.each(object, field.name, field.count, expected_element(field, false), element);
+    }
 }
 
-void read_ais(const json& a, FieldReader& read, AisLinkConfig* ais) {
-    read.begin_object(a, "configuracion_ais");
-    read.integer(a, "ctipo_comunicacion", &ais->ctipo_comunicacion);
-    read.integer(a, "cbaudios", &ais->cbaudios);
-    read.integer(a, "csalida_reset", &ais->csalida_reset);
-    read.integer(a, "cenable_msg21", &ais->cenable_msg21);
-    read.integer(a, "cinput_light_msg21", &ais->cinput_light_msg21);
-    read.integer(a, "cinput_error_light_msg21", &ais->cinput_error_light_msg21);
-    read.integer(a, "cenable_shipras", &ais->cenable_shipras);
-    read.integers(a, "llatitud_shipras", &ais->llatitud_shipras);
-    read.integers(a, "llongitud_shipras", &ais->llongitud_shipras);
+// The fields of one record (of channel `channel` for a channel's record).
+void read_record(const json& object, const std::string& path, ConfigRecord record, size_t channel,
+                 FieldReader& read, StationConfig* config) {
+    read.begin_object(object, path);
+    for (const ConfigField& field : config_fields()) {
+        if (field.record == record) {
+            read_field(object, field, channel, read, config);
+        }
+    }
     // Sign and magnitude has no room for the most negative 32-bit value.
-    for (int32_t bound : ais->llatitud_shipras) {
-        if (bound == std::numeric_limits<int32_t>::min()) {
-            read.fail("llatitud_shipras", "within sign-and-magnitude range");
+    for (const ConfigField& field : config_fields()) {
+        if (field.record != record || field.record == ConfigRecord::kChannel ||
+            field.encoding != ConfigEncoding::kS32SignMagnitudeLe || field.hundredths) {
+            continue;
+        }
+        for (size_t k = 0; k < field.count; ++k) {
+            if (field.get(*config, k) == std::numeric_limits<int32_t>::min()) {
+                read.fail(field.name, "within sign-and-magnitude range");
+            }
         }
     }
-    for (int32_t bound : ais->llongitud_shipras) {
-        if (bound == std::numeric_limits<int32_t>::min()) {
-            read.fail("llongitud_shipras", "within sign-and-magnitude range");
-        }
-    }
-    read.end_object(a);
-}
-
-void read_board(const json& b, FieldReader& read, BoardConfig* board) {
-    read.begin_object(b, "configuracion_ktr09");
-    read.integers(b, "cestado_en_reposo_salida_digital", &board->cestado_en_reposo_salida_digital);
-    read.integers(b, "itemporizacion_salida_digital", &board->itemporizacion_salida_digital);
-    read.integers(b, "cfuncionalidad_entradas_externas", &board->cfuncionalidad_entradas_externas);
-    read.integers(b, "cestado_en_reposo_entrada_externa",
-                  &board->cestado_en_reposo_entrada_externa);
-    read.integers(b, "itemporizacion_entrada_externa", &board->itemporizacion_entrada_externa);
-    read.integers(b, "ctemporizador_minutos", &board->ctemporizador_minutos);
-    read.hundredths_array(b, "fumbral_alarma_on", &board->fumbral_alarma_on, 0, kU16);
-    read.hundredths_array(b, "fumbral_alarma_off", &board->fumbral_alarma_off, 0, kU16);
-    read.hundredths_array(b, "ffactor_A", &board->ffactor_A, 0, kU24);
-    read.hundredths_array(b, "ffactor_B", &board->ffactor_B, -kSignMagnitude, kSignMagnitude);
-    read.hundredths(b, "ftension_alarma_bateria_baja", &board->ftension_alarma_bateria_baja, 0,
-                    kU16);
-    read.hundredths(b, "ftension_alarma_bateria_off", &board->ftension_alarma_bateria_off, 0, kU16);
-    read.name(b, "cnombre", &board->cnombre);
-    read.real(b, "fconversor_bateria", &board->fconversor_bateria);
-    read.integers(b, "ivalor_0_analogica", &board->ivalor_0_analogica);
-    read.reals(b, "fconversor_analogica", &board->fconversor_analogica);
-    read.end_object(b);
+    read.end_object(object);
 }
 
 // Runs of undecoded bytes: {"direccion": address, "bytes": "AB CD ..."}.
@@ -440,7 +415,14 @@ void read_runs(const json& runs, FieldReader& read, std::vector<uint8_t>* image)
         const std::string path = "sin_decodificar[" + std::to_string(r) + "]";
         uint32_t at = 0;
         read.begin_object(run, path);
-        read.integer(run, "direccion", &at);
+        read.one(run, "direccion", "an integer in its field's range", [&at](const json& value) {
+            if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
+                value.get<int64_t>() > std::numeric_limits<uint32_t>::max()) {
+                return false;
+            }
+            at = static_cast<uint32_t>(value.get<int64_t>());
+            return true;
+        });
         read.known("bytes");
         read.end_object(run);
         if (!run.is_object() || !run.contains("direccion") || !run.contains("bytes") ||
@@ -491,16 +473,18 @@ bool config_from_json(const json& document, StationConfig* config, std::string* 
             read.fail_at("configuracion_sensor", "must be an array of the 2 sensor channels");
         } else {
             for (size_t i = 0; i < 2; ++i) {
-                read_channel(channels[i], "configuracion_sensor[" + std::to_string(i) + "]", read,
-                             &config->configuracion_sensor[i]);
+                read_record(channels[i], "configuracion_sensor[" + std::to_string(i) + "]",
+                            ConfigRecord::kChannel, i, read, config);
             }
         }
     }
     if (document.contains("configuracion_ais")) {
-        read_ais(document["configuracion_ais"], read, &config->configuracion_ais);
+        read_record(document["configuracion_ais"], "configuracion_ais", ConfigRecord::kAis, 0, read,
+                    config);
     }
     if (document.contains("configuracion_ktr09")) {
-        read_board(document["configuracion_ktr09"], read, &config->configuracion_ktr09);
+        read_record(document["configuracion_ktr09"], "configuracion_ktr09", ConfigRecord::kBoard, 0,
+                    read, config);
     }
     if (document.contains("sin_decodificar")) {
         read_runs(document["sin_decodificar"], read, &config->image);

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/config_json.h"
+#include "codec/config_fields.h"
 #include "codec/config_image.h"
+#include "codec/config_json.h"
 #include "serial_link.h"
 #include "sim/exit_codes.h"
 
@@ -37,8 +38,14 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 // The parts of the image the station uses: block 1, block 2 and the
-// calibration block. Each fits one request.
-const std::vector<tools::Range> kConfigurationBlocks = {{0, 112}, {112, 78}, {0x1FF0, 16}};
+// calibration block.
+std::vector<tools::Range> configuration_blocks() {
+    std::vector<tools::Range> ranges;
+    for (const codec::ConfigBlock& block : codec::kConfigBlocks) {
+        ranges.push_back(tools::Range{block.address, block.size});
+    }
+    return ranges;
+}
 
 void show_progress(const char* verb, size_t done, size_t total) {
     // One line rewritten in place on a terminal, one line per block in a log.
@@ -157,8 +164,9 @@ int main(int argc, char** argv) {
     read_command->add_option("-o,--output", station_json_path, "Write here instead of stdout");
     CLI::Option* from_option = read_command->add_option(
         "--from", from_text, "First address of a raw range (0x.. or decimal)");
-    CLI::Option* count_option = read_command->add_option("--count", count, "Bytes of the raw range")
-                                    ->check(CLI::Range(1, 8192));
+    CLI::Option* count_option =
+        read_command->add_option("--count", count, "Bytes of the raw range")
+            ->check(CLI::Range(1, static_cast<int>(codec::kConfigImageSize)));
     from_option->needs(count_option);
     count_option->needs(from_option);
 
@@ -218,7 +226,7 @@ int main(int argc, char** argv) {
     if (verify_command->parsed() && !file_to_image(verify_path, nullptr, &file_image, &error)) {
         return fail_file(error);
     }
-    std::vector<tools::Range> ranges = kConfigurationBlocks;
+    std::vector<tools::Range> ranges = configuration_blocks();
     if (from_option->count() != 0) {
         size_t from = 0;
         try {
