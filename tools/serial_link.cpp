@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,11 +104,23 @@ SerialLink::~SerialLink() {
     }
 }
 
+// termios rather than libserialport: libserialport 0.1.1 looks a port up in
+// /sys/class/tty, which lists no pseudo-terminal, so it cannot open the
+// simulator's USB port; it gives a missing port no reason, and it opens a port
+// another program holds.
 bool SerialLink::open(const std::string& path, std::string* error) {
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) {
         *error = "cannot open " + path + ": " + ::strerror(errno);
+        return false;
+    }
+    // Two programs on one port take each other's bytes. Terminal programs
+    // (picocom) hold an advisory lock on the port; so do we.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        *error = "cannot open " + path + ": " +
+                 (errno == EWOULDBLOCK ? "in use by another program, which holds its lock"
+                                       : ::strerror(errno));
         return false;
     }
     termios settings{};

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -193,7 +194,17 @@ TEST(PcClient, RepliesThatDoNotAnswerTheRequestAreReported) {
     }
     const ProgramRun missing = run_program(dir.path(), kTool + " ping --device /dev/no-such-port");
     EXPECT_EQ(1, missing.status);
-    EXPECT_NE(missing.err.find("cannot open /dev/no-such-port"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("cannot open /dev/no-such-port: No such file"), std::string::npos)
+        << missing.err;
+    // A port a terminal program holds (picocom locks it) is not shared.
+    const StandInStation held(sound_reply);
+    const int holder = ::open(held.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(0, ::flock(holder, LOCK_EX));
+    const ProgramRun busy = run_program(dir.path(), kTool + " ping --device " + held.path());
+    ::close(holder);
+    EXPECT_EQ(1, busy.status);
+    EXPECT_NE(busy.err.find("cannot open " + held.path() + ": in use"), std::string::npos)
+        << busy.err;
     // The simulator's table of exit codes: a file it cannot read, a bad option.
     EXPECT_EQ(2, run_program(dir.path(), kTool + " write /no/such.json --device /dev/null").status);
     EXPECT_EQ(64, run_program(dir.path(), kTool + " ping --no-such-option").status);
