@@ -5,12 +5,12 @@
 
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "i2c.h"
 
 namespace {
 
-constexpr uint8_t kPinAnalogica[2] = {40, 39};
-constexpr uint8_t kPinBateria = 41;
+constexpr const uint8_t (&kPinAnalogica)[2] = board::kAnalogInputs;
 constexpr uint8_t kLecturasMedia = 100;
 constexpr float kSaltoBruscoBateria = 0.5f;  // volts
 constexpr uint8_t kCambiosBruscosAceptados = 4;
@@ -164,7 +164,7 @@ float extraigo_valor_analogico(uint8_t clectura, uint16_t* pivalor_ad, uint8_t c
         return 0.0f;
     }
     const uint16_t ivalor =
-        media_lecturas(clectura == ANALOGICA_BATERIA ? kPinBateria : kPinAnalogica[clectura]);
+        media_lecturas(clectura == ANALOGICA_BATERIA ? board::kBattery : kPinAnalogica[clectura]);
     *pivalor_ad = ivalor;
     if (cdato_necesario == 1) {
         return 0.0f;

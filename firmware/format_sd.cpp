@@ -8,11 +8,11 @@
 
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "gestion_sd.h"
 
 namespace {
 
-constexpr uint8_t CPIN_CS_SD = 52;
 constexpr uint32_t LBLOQUES_BORRADO = 262144;    // blocks erased at a time
 constexpr uint32_t LALINEACION_FAT16 = 128;      // blocks: 64 KiB
 constexpr uint32_t LALINEACION_FAT32 = 8192;     // blocks: 4 MiB
@@ -320,7 +320,7 @@ void formatCard() {
 }  // namespace
 
 void formateo_sd() {
-    if (!card.begin(CPIN_CS_SD, SD_SCK_MHZ(2))) {
+    if (!card.begin(board::kSdChipSelect, SD_SCK_MHZ(2))) {
         texto(
             "\nSD initialization failure!\nIs the SD card inserted correctly?\n"
             "Is chip select correct at the top of this program?\n");

@@ -10,12 +10,12 @@
 #include "UnixTime.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "main.h"
 #include "mcp7940.h"
 
 namespace {
 
-constexpr uint8_t CPIN_CS_SD = 52;
 constexpr uint8_t CBYTES_TEXTO_SD = sizeof(stsd.ctimestamp);
 constexpr uint8_t CLECTURAS_RELOJ = 20;
 constexpr uint8_t CINTENTOS_DIRECTORIO = 20;
@@ -123,7 +123,7 @@ void inicializacion_sd() {
     ++creintentos_sd;
     escribo_mensaje(1, "Inicializacion SD");
     const uint32_t linicio = millis();
-    if (!sd.cardBegin(CPIN_CS_SD, SD_SCK_MHZ(2))) {
+    if (!sd.cardBegin(board::kSdChipSelect, SD_SCK_MHZ(2))) {
         escribo_mensaje(1, "Error inicializacion SD");
         if (sd.cardErrorCode() != 0) {
             sd.errorPrint("card begin");
@@ -497,7 +497,7 @@ void registro_fallido(uint8_t ctipo_fichero) {
     stsd.ctarjeta_perdida = 1;
     stsd.cdelay = CESPERA_REINTENTO;
     creintentos_sd = 0;
-    digitalWrite(34, LOW);
+    digitalWrite(board::kSdReady, LOW);
 }
 
 void escribo_registro(uint8_t ctipo_fichero, const void* pdatos, uint16_t ibytes) {

@@ -11,76 +11,29 @@
 #include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
 #include "i2c.h"
+#include "ktr09_board.h"
 #include "main.h"
 #include "mcp7940.h"
 #include "test.h"
 
 namespace {
 
-struct ModoPin {
-    uint8_t cpin;
-    uint8_t cmodo;
-};
-
-// The board's pin map.
-constexpr ModoPin kMapaPines[] = {
-    // Line drivers: AIS (mode 4, 5, 11, 12; disable 10), sensor 1 (15, 17, 16, 14; 29),
-    // sensor 2 (38, 28, 22, 23; 42).
-    {4, OUTPUT},
-    {5, OUTPUT},
-    {11, OUTPUT},
-    {12, OUTPUT},
-    {10, OUTPUT},
-    {15, OUTPUT},
-    {17, OUTPUT},
-    {16, OUTPUT},
-    {14, OUTPUT},
-    {29, OUTPUT},
-    {38, OUTPUT},
-    {28, OUTPUT},
-    {22, OUTPUT},
-    {23, OUTPUT},
-    {42, OUTPUT},
-    // Digital outputs 1..4, LED, card-ready indicator, console-owned output.
-    {33, OUTPUT},
-    {32, OUTPUT},
-    {31, OUTPUT},
-    {30, OUTPUT},
-    {13, OUTPUT},
-    {34, OUTPUT},
-    {35, OUTPUT},
-    // External inputs 1..4, mode selection, spare input.
-    {36, INPUT_PULLUP},
-    {37, INPUT_PULLUP},
-    {44, INPUT_PULLUP},
-    {43, INPUT_PULLUP},
-    {20, INPUT_PULLUP},
-    {24, INPUT_PULLUP},
-    {21, INPUT_PULLUP},
-    // Analog inputs 1 and 2, battery.
-    {40, INPUT},
-    {39, INPUT},
-    {41, INPUT_ANALOG},
-};
-
-constexpr uint8_t kPinModo0 = 20;
 // Seconds between looks for a card lost while running, after the first few.
 constexpr uint8_t CESPERA_TARJETA_PERDIDA = 60;
-constexpr uint8_t kPinModo1 = 24;
 
 }  // namespace
 
 void configuracion_pines() {
-    for (const ModoPin& pin : kMapaPines) {
-        pinMode(pin.cpin, pin.cmodo);
+    for (const board::Pin& pin : board::kPins) {
+        pinMode(pin.number, pin.mode);
     }
 }
 
 uint8_t lectura_modo_funcionamiento() {
-    if (digitalRead(kPinModo0) == HIGH) {
+    if (digitalRead(board::kModePin0) == HIGH) {
         return 0;
     }
-    return digitalRead(kPinModo1) == HIGH ? 1 : 2;
+    return digitalRead(board::kModePin1) == HIGH ? 1 : 2;
 }
 
 // Up to 20 reads of the clock, feeding the watchdog before each.
@@ -111,9 +64,9 @@ static void comprobacion_fecha_arranque() {
 
 void setup() {
     configuracion_pines();
-    digitalWrite(13, HIGH);
-    digitalWrite(34, LOW);
-    digitalWrite(35, HIGH);
+    digitalWrite(board::kLed, HIGH);
+    digitalWrite(board::kSdReady, LOW);
+    digitalWrite(board::kConsoleOutput, HIGH);
     SerialUSB.begin(115200);
     setup_timerTC0(1, 48000);
     start_timerTC0();
@@ -259,7 +212,7 @@ static void paso_tarjeta_sd() {
         case 1:
             creintentos_sd = 0;
             stsd.ctarjeta_perdida = 0;
-            digitalWrite(34, HIGH);
+            digitalWrite(board::kSdReady, HIGH);
             if (ktr09.csincronizada != 1) {
                 break;
             }

@@ -5,22 +5,17 @@
 #include "comunicaciones_ema_airmar.h"
 #include "comunicaciones_tidelink_estacion_base.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "main.h"
 #include "procesado.h"
 
 namespace {
 
-// Line-driver pins of one channel: disable (1 = off) and mode pins M1..M4.
-struct PinesCanal {
-    uint8_t cdisable;
-    uint8_t cmodo[4];
-};
-
-// Indexed by channel: sensor 1, sensor 2, AIS.
-constexpr PinesCanal kPinesCanal[3] = {
-    {29, {15, 17, 16, 14}},
-    {42, {38, 28, 22, 23}},
-    {10, {4, 5, 11, 12}},
+// Line drivers indexed by channel: sensor 1, sensor 2, AIS.
+constexpr const board::LineDriver* kPinesCanal[3] = {
+    &board::kSensor1Driver,
+    &board::kSensor2Driver,
+    &board::kAisDriver,
 };
 
 constexpr uint16_t kBytesFrameCanal = sizeof(sensor[0].cframe_rx);
@@ -61,36 +56,36 @@ void configuracion_canal(uint8_t ccanal, uint8_t ctipo, uint8_t cprimera_vez) {
     if (ccanal > CANAL_AIS || ctipo > 4) {
         return;
     }
-    const PinesCanal& pines = kPinesCanal[ccanal];
+    const board::LineDriver& pines = *kPinesCanal[ccanal];
     switch (ctipo) {
         case 0:
-            digitalWrite(pines.cdisable, HIGH);
+            digitalWrite(pines.disable, HIGH);
             return;
         case 1:
-            digitalWrite(pines.cmodo[0], HIGH);
-            digitalWrite(pines.cmodo[1], LOW);
+            digitalWrite(pines.mode[0], HIGH);
+            digitalWrite(pines.mode[1], LOW);
             // Sensor channel 1's driver keeps M3 and M4 as they are for RS232.
             if (ccanal != CANAL_SENSOR_1) {
-                digitalWrite(pines.cmodo[2], LOW);
-                digitalWrite(pines.cmodo[3], LOW);
+                digitalWrite(pines.mode[2], LOW);
+                digitalWrite(pines.mode[3], LOW);
             }
             break;
         case 2:
-            digitalWrite(pines.cmodo[0], HIGH);
-            digitalWrite(pines.cmodo[1], HIGH);
-            digitalWrite(pines.cmodo[2], LOW);
-            digitalWrite(pines.cmodo[3], HIGH);
+            digitalWrite(pines.mode[0], HIGH);
+            digitalWrite(pines.mode[1], HIGH);
+            digitalWrite(pines.mode[2], LOW);
+            digitalWrite(pines.mode[3], HIGH);
             break;
         default:  // 3 and 4: RS485, differing only in M3 on a first configuration
-            digitalWrite(pines.cmodo[0], LOW);
-            digitalWrite(pines.cmodo[1], LOW);
+            digitalWrite(pines.mode[0], LOW);
+            digitalWrite(pines.mode[1], LOW);
             if (cprimera_vez == 1) {
-                digitalWrite(pines.cmodo[2], ctipo == 3 ? HIGH : LOW);
+                digitalWrite(pines.mode[2], ctipo == 3 ? HIGH : LOW);
             }
-            digitalWrite(pines.cmodo[3], HIGH);
+            digitalWrite(pines.mode[3], HIGH);
             break;
     }
-    digitalWrite(pines.cdisable, LOW);
+    digitalWrite(pines.disable, LOW);
 }
 
 static void configuracion_canal_guardada(uint8_t ccanal, uint8_t* pctipo, uint8_t* pcbaudios) {
@@ -118,7 +113,7 @@ static void abro_canal(uint8_t ccanal) {
 }
 
 static void cierro_canal(uint8_t ccanal) {
-    digitalWrite(kPinesCanal[ccanal].cdisable, HIGH);
+    digitalWrite(kPinesCanal[ccanal]->disable, HIGH);
     uart_canal(ccanal).end();
 }
 

@@ -2,11 +2,8 @@
 #include <sodaq_wdt.h>
 
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "main.h"
-
-static constexpr uint8_t kPinLed = 13;
-static constexpr uint8_t kPinesEntradas[4] = {36, 37, 44, 43};
-static constexpr uint8_t kPinesSalidas[4] = {33, 32, 31, 30};
 
 // ---- Timer TC0 ----------------------------------------------------------------
 
@@ -138,7 +135,7 @@ static void entradas_modo_normal() {
         }
         volatile uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
         volatile uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
-        if (digitalRead(kPinesEntradas[i]) == HIGH) {
+        if (digitalRead(board::kInputs[i]) == HIGH) {
             antirrebote_entrada(i, HIGH, ialto, ibajo);
         } else {
             antirrebote_entrada(i, LOW, ibajo, ialto);
@@ -152,7 +149,7 @@ static void entradas_modo_test() {
         volatile unsigned char& cestado = ktr09.cestados_entradas_externas[i];
         volatile uint16_t& ialto = ktr09.iseguridad_entrada_externa_high[i];
         volatile uint16_t& ibajo = ktr09.iseguridad_entrada_externa_low[i];
-        const bool balto = digitalRead(kPinesEntradas[i]) == HIGH;
+        const bool balto = digitalRead(board::kInputs[i]) == HIGH;
         volatile uint16_t& icontador = balto ? ialto : ibajo;
         const uint8_t cnuevo_estado = balto ? 1 : 0;
         (balto ? ibajo : ialto) = 0;
@@ -174,7 +171,7 @@ static void salidas_digitales() {
     for (uint8_t j = 0; j < 4; ++j) {
         const bool bactiva = ktr09.cestado_salida_digital[j] != 0;
         const bool breposo_alto = configuracion_ktr09.cestado_en_reposo_salida_digital[j] != 0;
-        digitalWrite(kPinesSalidas[j], bactiva != breposo_alto ? HIGH : LOW);
+        digitalWrite(board::kOutputs[j], bactiva != breposo_alto ? HIGH : LOW);
     }
     for (uint8_t j = 0; j < 4; ++j) {
         volatile uint16_t& itiempo = ktr09.itiempo_activacion_salida_digital[j];
@@ -204,7 +201,7 @@ static void paso_un_minuto() {
 
 static void paso_un_segundo() {
     if (ktr09.ctest == 0) {
-        digitalWrite(kPinLed, LOW);
+        digitalWrite(board::kLed, LOW);
     }
     if (stais.csegundos_sin_tramas_deteccion_usb <= 119) {
         ++stais.csegundos_sin_tramas_deteccion_usb;
@@ -251,7 +248,7 @@ static void paso_cien_milisegundos() {
     if (ktr09.ctest == 1) {
         entradas_modo_test();
     } else {
-        digitalWrite(kPinLed, HIGH);
+        digitalWrite(board::kLed, HIGH);
         if (ktr09.clisto == 1) {
             entradas_modo_normal();
             salidas_digitales();

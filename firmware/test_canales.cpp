@@ -5,6 +5,7 @@
 
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "test.h"
 
 namespace {
@@ -73,7 +74,7 @@ void comunicacion_canal1_test(uint8_t ctipo_comunicacion) {
                           &stais.ibytes_rx,
                           &stais.ctimeout_rx_frame,
                           5,
-                          11,
+                          board::kAisDriver.mode[2],
                           1};
     prueba_canal(canal, ctipo_comunicacion);
 }
@@ -85,7 +86,7 @@ void comunicacion_canal2_test(uint8_t ctipo_comunicacion) {
                           &sensor[0].ibytes_rx,
                           &sensor[0].ctimeout_rx_frame,
                           10,
-                          16,
+                          board::kSensor1Driver.mode[2],
                           2};
     prueba_canal(canal, ctipo_comunicacion);
 }
@@ -97,7 +98,7 @@ void comunicacion_canal3_test(uint8_t ctipo_comunicacion) {
                           &sensor[1].ibytes_rx,
                           &sensor[1].ctimeout_rx_frame,
                           10,
-                          22,
+                          board::kSensor2Driver.mode[2],
                           3};
     prueba_canal(canal, ctipo_comunicacion);
 }

@@ -8,6 +8,7 @@
 #include "analogicas.h"
 #include "comunicaciones_pc.h"
 #include "declaraciones.h"
+#include "ktr09_board.h"
 #include "gestion_sd.h"
 #include "i2c.h"
 #include "main.h"
@@ -26,9 +27,10 @@ struct Consola {
     uint8_t cpaso;  // output walk step
 };
 
-constexpr uint8_t kPinesSalidaAlta[4] = {33, 32, 31, 30};  // active high
-constexpr uint8_t kPinesSalidaBaja[3] = {34, 35, 13};      // active low
-constexpr uint8_t CUN_SEGUNDO = 10;                        // 100 ms units
+constexpr const uint8_t (&kPinesSalidaAlta)[4] = board::kOutputs;  // active high
+constexpr uint8_t kPinesSalidaBaja[3] = {board::kSdReady, board::kConsoleOutput,
+                                         board::kLed};  // active low
+constexpr uint8_t CUN_SEGUNDO = 10;                     // 100 ms units
 
 void texto_linea(const char* pctexto) {
     SerialUSB.print(pctexto);
@@ -52,7 +54,7 @@ void paseo_salidas(Consola& consola) {
     }
     salidas_apagadas();
     if (consola.cpaso <= 3) {
-        digitalWrite(consola.cpaso == 0 ? 33 : kPinesSalidaAlta[consola.cpaso], HIGH);
+        digitalWrite(kPinesSalidaAlta[consola.cpaso], HIGH);
     } else {
         digitalWrite(kPinesSalidaBaja[consola.cpaso - 4], LOW);
     }
@@ -90,8 +92,8 @@ void pantalla(Consola& consola) {
         lectura_fecha();
     } else if (consola.cpantalla == DIP) {
         SerialUSB.print("DIP:");
-        const uint8_t cdip = static_cast<uint8_t>((digitalRead(24) == LOW ? 1 : 0) +
-                                                  (digitalRead(20) == LOW ? 2 : 0));
+        const uint8_t cdip = static_cast<uint8_t>((digitalRead(board::kModePin1) == LOW ? 1 : 0) +
+                                                  (digitalRead(board::kModePin0) == LOW ? 2 : 0));
         SerialUSB.print(static_cast<unsigned int>(cdip));
         linea();
     }
@@ -305,9 +307,9 @@ void teclado(Consola& consola) {
 void rutina_test(uint8_t ccanal) {
     Consola consola{ccanal == 1, PASEO_SALIDAS, 0, 4};
     if (consola.btest) {
-        digitalWrite(10, HIGH);
-        digitalWrite(29, HIGH);
-        digitalWrite(42, HIGH);
+        digitalWrite(board::kAisDriver.disable, HIGH);
+        digitalWrite(board::kSensor1Driver.disable, HIGH);
+        digitalWrite(board::kSensor2Driver.disable, HIGH);
         Serial0.end();
         Serial3.end();
         Serial1.end();

@@ -52,8 +52,6 @@ struct ModePinLevels {
     int pin20;
     int pin24;
 };
-constexpr uint32_t kModePinA = 20;
-constexpr uint32_t kModePinB = 24;
 constexpr int kModeCount = 3;
 
 // Pin levels that select `mode` (0 .. kModeCount - 1): pin 20 high gives 0;

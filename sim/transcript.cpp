@@ -1,7 +1,10 @@
 #include "transcript.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
+
+#include "ktr09_board.h"
 
 namespace sim {
 namespace {
@@ -53,12 +56,15 @@ std::string uart_stream(uint8_t port, const char* direction) {
 }  // namespace
 
 std::vector<uint32_t> transcript_pins(bool led) {
-    // Outputs 1..4; line drivers of the AIS channel, sensor 1 and sensor 2,
-    // each its disable pin then mode pins M1..M4.
-    std::vector<uint32_t> pins{33, 32, 31, 30, 10, 4,  5,  11, 12, 29,
-                               15, 17, 16, 14, 42, 38, 28, 22, 23};
+    // Outputs 1..4 and the line drivers of the three channels.
+    std::vector<uint32_t> pins(std::begin(board::kOutputs), std::end(board::kOutputs));
+    for (const board::LineDriver* driver :
+         {&board::kAisDriver, &board::kSensor1Driver, &board::kSensor2Driver}) {
+        pins.push_back(driver->disable);
+        pins.insert(pins.end(), std::begin(driver->mode), std::end(driver->mode));
+    }
     if (led) {
-        pins.push_back(13);
+        pins.push_back(board::kLed);
     }
     return pins;
 }

@@ -1,5 +1,7 @@
 #include "vcd.h"
 
+#include "ktr09_board.h"
+
 namespace sim {
 namespace {
 
@@ -20,36 +22,16 @@ std::string identifier(size_t index) {
 }  // namespace
 
 const std::vector<VcdSignal>& vcd_signals() {
-    static const std::vector<VcdSignal> signals{
-        {13, "led", false},
-        {33, "output1", false},
-        {32, "output2", false},
-        {31, "output3", false},
-        {30, "output4", false},
-        {34, "sd_ready", false},
-        {35, "pin35", false},
-        {10, "ais_disable", false},
-        {4, "ais_m1", false},
-        {5, "ais_m2", false},
-        {11, "ais_m3", false},
-        {12, "ais_m4", false},
-        {29, "sensor1_disable", false},
-        {15, "sensor1_m1", false},
-        {17, "sensor1_m2", false},
-        {16, "sensor1_m3", false},
-        {14, "sensor1_m4", false},
-        {42, "sensor2_disable", false},
-        {38, "sensor2_m1", false},
-        {28, "sensor2_m2", false},
-        {22, "sensor2_m3", false},
-        {23, "sensor2_m4", false},
-        {36, "input1", true},
-        {37, "input2", true},
-        {44, "input3", true},
-        {43, "input4", true},
-        {20, "mode_pin20", true},
-        {24, "mode_pin24", true},
-    };
+    // The board's digital pins; the analog ones carry no levels.
+    static const std::vector<VcdSignal> signals = [] {
+        std::vector<VcdSignal> digital;
+        for (const board::Pin& pin : board::kPins) {
+            if (pin.mode == OUTPUT || pin.mode == INPUT_PULLUP) {
+                digital.push_back({pin.number, pin.name, pin.mode != OUTPUT});
+            }
+        }
+        return digital;
+    }();
     return signals;
 }
 

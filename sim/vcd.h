@@ -20,9 +20,8 @@ struct VcdSignal {
     bool input;
 };
 
-// The signals of the board in the order the dump declares them: the LED,
-// the four digital outputs, the card indicator, each line driver's disable
-// and mode pins, the external inputs and the mode pins.
+// The signals of the board in the order the dump declares them: its digital
+// pins in the order the firmware sets them up (ktr09_board.h).
 const std::vector<VcdSignal>& vcd_signals();
 
 class VcdWriter : public host::MachineListener {

@@ -7,6 +7,7 @@
 #include "devices/ais_transponder.h"
 #include "devices/device.h"
 #include "devices/state_file.h"
+#include "ktr09_board.h"
 
 namespace sim {
 
@@ -38,7 +39,8 @@ class TransponderDevice : public ModelDevice<AisTransponder> {
 
 std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
     const bool fresh = !std::filesystem::exists(file);
-    auto model = std::make_unique<AisTransponder>(AisTransponder::Wiring{0, 38400, 32, 1});
+    auto model =
+        std::make_unique<AisTransponder>(AisTransponder::Wiring{0, 38400, board::kOutputs[1], 1});
     if (*error = check_state_file(file.string()); !error->empty()) {
         return nullptr;
     }

@@ -9,13 +9,15 @@
 #include <cstdint>
 #include <string>
 
+#include "ktr09_board.h"
+
 namespace sim {
 
 class AnalogInputs {
   public:
-    static constexpr uint32_t kBatteryPin = 41;
-    static constexpr uint32_t kInput1Pin = 40;
-    static constexpr uint32_t kInput2Pin = 39;
+    static constexpr uint32_t kBatteryPin = board::kBattery;
+    static constexpr uint32_t kInput1Pin = board::kAnalogInputs[0];
+    static constexpr uint32_t kInput2Pin = board::kAnalogInputs[1];
     static constexpr double kReferenceVolts = 3.3;
     // 100 kOhm over 8.2 kOhm: 12.6 V at the terminal is 0.955 V at the pin.
     static constexpr double kDividerTop = 100e3;

@@ -10,6 +10,7 @@
 #include "devices/device.h"
 #include "devices/sensor_channels.h"
 #include "devices/state_file.h"
+#include "ktr09_board.h"
 
 namespace sim {
 namespace {
@@ -403,7 +404,8 @@ class WeatherDevice : public ModelDevice<WeatherStation> {
 };
 
 std::unique_ptr<Device> load(const std::filesystem::path& file, std::string* error) {
-    auto model = std::make_unique<WeatherStation>(WeatherStation::Wiring{3, 4800, 33, 1});
+    auto model =
+        std::make_unique<WeatherStation>(WeatherStation::Wiring{3, 4800, board::kOutputs[0], 1});
     const StateRead read = model->load(file.string(), error);
     if (read == StateRead::failed) {
         return nullptr;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "devices/eeprom_24xx64.h"
 #include "host/machine.h"
 #include "station.h"
@@ -60,9 +61,9 @@ TEST_F(ConsoleTest, TestModeEchoesAChannelAndReportsInputs) {
     EXPECT_TRUE(contains(host::usb_take_output(), "Rx canal 2 => (3) 41 A FF \r\n"));
     EXPECT_EQ(std::string("\x41\x0A\xFF", 3), plug.bytes);
     // Input 1 switched on and off.
-    host::set_input_level(36, 0);
+    host::set_input_level(board::kInputs[0], 0);
     host::run_for(1 * kSecond);
-    host::set_input_level(36, 1);
+    host::set_input_level(board::kInputs[0], 1);
     host::run_for(1 * kSecond);
     const std::string events = host::usb_take_output();
     // Each event text follows a line end and is not ended by one.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "codec/ais_bits.h"
 #include "codec/ais_messages.h"
 #include "codec/ais_sentences.h"
@@ -84,8 +85,8 @@ class SensorPeerStation : public ::testing::Test {
         options.state_dir = state_.path().string();
         options.configuration = channel_2(device_type);
         ASSERT_EQ("", sim::attach_default_devices(options));
-        host::set_input_level(20, 0);  // mode 1: the channels trace
-        host::set_input_level(24, 1);
+        host::set_input_level(board::kModePin0, 0);  // mode 1: the channels trace
+        host::set_input_level(board::kModePin1, 1);
         host::power_on();
     }
     void TearDown() override {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "codec/pc_frame.h"
 #include "host/machine.h"
 #include "station.h"
@@ -57,7 +58,7 @@ TEST_F(StationTest, LedBlinksOffForATenthOfEachSecond) {
     unsigned lit = 0;
     for (int i = 0; i < 1000; ++i) {
         host::run_for(10 * kMillisecond);
-        (host::output_level(13) == 1 ? lit : dark) += 1;
+        (host::output_level(board::kLed) == 1 ? lit : dark) += 1;
     }
     // Ten seconds sampled every 10 ms: dark 100 ms of each second.
     EXPECT_NEAR(100, dark, 12);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
 #include "station.h"
@@ -88,7 +89,7 @@ TEST(StationDay, ClockWeatherShipAndLight) {
     std::string error;
     ASSERT_TRUE(transponder.add_ship(ship, &error)) << error;
     host::run_for(5 * kHour);
-    host::set_input_level(36, 0);  // the light goes out
+    host::set_input_level(board::kInputs[0], 0);  // the light goes out
     host::run_for(18 * kHour);
     host::remove_listener(&lines);
     host::power_off();

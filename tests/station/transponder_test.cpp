@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
 #include "station.h"
@@ -23,8 +24,8 @@ class TransponderStationTest : public ::testing::Test {
         sim::Options options;
         options.state_dir = state_.path().string();
         sim::attach_default_devices(options);
-        host::set_input_level(20, 0);  // mode 2: every trace
-        host::set_input_level(24, 0);
+        host::set_input_level(board::kModePin0, 0);  // mode 2: every trace
+        host::set_input_level(board::kModePin1, 0);
         host::power_on();
     }
     void TearDown() override {
@@ -123,7 +124,8 @@ TEST_F(TransponderStationTest, SilentTransponderIsPowerCycledAfterTenMinutes) {
     EXPECT_GE(noticed - silent_from, 8 * kMinute + 30 * kSecond);
     EXPECT_LE(noticed - silent_from, 10 * kMinute + kSecond);
     host::run_for(kSecond);
-    EXPECT_EQ(1, host::output_level(32)) << "output 2 cuts the transponder's supply";
+    EXPECT_EQ(1, host::output_level(board::kOutputs[1]))
+        << "output 2 cuts the transponder's supply";
     EXPECT_FALSE(transponder().powered());
     transponder().faults().silent = false;
     // Back from its power cycle it is configured again from the start.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
@@ -141,8 +142,8 @@ TEST_F(WeatherStationRoadTest, SilentWeatherStationIsPowerCycledThroughItsOutput
     host::reset_machine();
     sim::attach_default_devices(options);
     // Mode 1: the channel traces its resets.
-    host::set_input_level(20, 0);
-    host::set_input_level(24, 1);
+    host::set_input_level(board::kModePin0, 0);
+    host::set_input_level(board::kModePin1, 1);
     host::power_on();
     host::run_for(2 * kMinute);
     const std::string output = host::usb_take_output();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ktr09_board.h"
 #include "codec/nmea.h"
 #include "comunicaciones_canales.h"
 #include "comunicaciones_ema_airmar.h"
@@ -357,7 +358,7 @@ TEST_F(SensorChannelTest, ResetPulseEndsWhenATickFollowsEitherStore) {
     }
     tick_100ms_step();
     EXPECT_EQ(0, ktr09.cestado_salida_digital[0]) << "the pulse never ends";
-    EXPECT_EQ(LOW, host::output_level(33)) << "output 1 back at rest";
+    EXPECT_EQ(LOW, host::output_level(board::kOutputs[0])) << "output 1 back at rest";
 }
 
 TEST_F(SensorChannelTest, FaultResetsCountToTheAlarm) {
@@ -444,8 +445,8 @@ TEST_F(ServedChannelTest, CommandsFollowTheStartUpDelay) {
 }
 
 TEST_F(ServedChannelTest, SilentStationIsResetEvery30sUntilTheAlarm) {
-    host::set_input_level(20, 0);  // mode 1: traces on
-    host::set_input_level(24, 1);
+    host::set_input_level(board::kModePin0, 0);  // mode 1: traces on
+    host::set_input_level(board::kModePin1, 1);
     host::power_on();
     std::vector<Micros> silences;
     std::vector<std::string> resets;

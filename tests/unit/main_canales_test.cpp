@@ -1,4 +1,5 @@
 // Serial channels: line-driver pins, speeds, opening and closing, burst gathering.
+#include "ktr09_board.h"
 #include "support/firmware_fixture.h"
 
 #include <vector>
@@ -109,7 +110,7 @@ TEST_F(ChannelTest, OpeningAllOpensEachUartWithItsDriver) {
     }
     disable_canal(1);
     EXPECT_FALSE(host::uart_status(1).open);
-    EXPECT_EQ(1, host::output_level(42));
+    EXPECT_EQ(1, host::output_level(board::kSensor2Driver.disable));
     EXPECT_TRUE(host::uart_status(3).open);
     disable_canal(255);
     for (const ChannelPins& ch : kChannels) {
@@ -138,7 +139,7 @@ TEST_F(ChannelTest, TypeZeroLeavesTheChannelOffAndClosed) {
     configuracion_sensor[1].ctipo_comunicacion = 0;
     inicializacion_canales(1);
     EXPECT_FALSE(host::uart_status(1).open);
-    EXPECT_EQ(1, host::output_level(42));
+    EXPECT_EQ(1, host::output_level(board::kSensor2Driver.disable));
 }
 
 // ---- Bursts ---------------------------------------------------------------

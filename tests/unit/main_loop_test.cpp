@@ -1,5 +1,9 @@
 // One pass of the loop: operating mode, sample scheduling, the transponder
 // reply-timeout table, message 6 reassembly timeout, sensor reply timeouts.
+#include <iterator>
+#include <vector>
+
+#include "ktr09_board.h"
 #include "support/firmware_fixture.h"
 
 namespace {
@@ -39,12 +43,33 @@ TEST_F(LoopTest, PassEndsReadyForTheTickInputHandling) {
     EXPECT_EQ(1, ktr09.clisto);
 }
 
-TEST_F(LoopTest, PassRestoresDisturbedPinModes) {
-    pinMode(36, INPUT);
-    pinMode(33, INPUT);
+// The board's pin map, written out here as the oracle: every pin set up
+// again by a pass of the loop after something disturbed it.
+TEST_F(LoopTest, PassRestoresEveryPinOfTheMap) {
+    const struct {
+        uint8_t mode;
+        std::vector<uint32_t> pins;
+    } map[] = {
+        {OUTPUT,
+         {4, 5, 11, 12, 10, 15, 17, 16, 14, 29, 38, 28, 22, 23, 42, 33, 32, 31, 30, 13, 34, 35}},
+        {INPUT_PULLUP, {36, 37, 44, 43, 20, 24, 21}},
+        {INPUT, {40, 39}},
+        {INPUT_ANALOG, {41}},
+    };
+    size_t pins = 0;
+    for (const auto& group : map) {
+        for (const uint32_t pin : group.pins) {
+            pinMode(pin, group.mode == INPUT ? OUTPUT : INPUT);
+            ++pins;
+        }
+    }
+    EXPECT_EQ(pins, std::size(board::kPins)) << "no pin beyond the map";
     loop();
-    EXPECT_EQ(INPUT_PULLUP, host::pin_mode(36));
-    EXPECT_EQ(OUTPUT, host::pin_mode(33));
+    for (const auto& group : map) {
+        for (const uint32_t pin : group.pins) {
+            EXPECT_EQ(group.mode, host::pin_mode(pin)) << "pin " << pin;
+        }
+    }
 }
 
 struct TimeoutCase {

@@ -1,4 +1,5 @@
 // The 1 ms tick: countdowns, dividers, LED, input debounce and output timing.
+#include "ktr09_board.h"
 #include "support/firmware_fixture.h"
 
 namespace {
@@ -116,7 +117,7 @@ std::string led_trace(unsigned ms) {
     for (unsigned i = 0; i < ms; ++i) {
         interrupcion_timer_cada_miliseg();
         if (i % 100 == 99) {
-            trace += host::output_level(13) == 1 ? '1' : '0';
+            trace += host::output_level(board::kLed) == 1 ? '1' : '0';
         }
     }
     return trace;

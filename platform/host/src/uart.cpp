@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 
+#include "ktr09_board.h"
 #include "machine_internal.h"
 #include "uart_line.h"
 
@@ -218,16 +219,11 @@ void uart_machine_reset() {
 }  // namespace internal
 
 uint32_t uart_disable_pin(uint8_t port) {
-    switch (port) {
-        case 0:
-            return 10;
-        case 1:
-            return 42;
-        case 3:
-            return 29;
-        default:
-            fatal("no UART port " + std::to_string(port) + " on the board (ports 0, 1 and 3)");
+    const board::LineDriver* driver = board::line_driver(port);
+    if (driver == nullptr) {
+        fatal("no UART port " + std::to_string(port) + " on the board (ports 0, 1 and 3)");
     }
+    return driver->disable;
 }
 
 void attach_uart_peer(uint8_t port, UartPeer* peer) {
