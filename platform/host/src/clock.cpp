@@ -16,22 +16,9 @@ namespace internal {
 Micros g_now = 0;
 bool g_dispatching = false;
 bool g_io_activity = false;
-Micros g_next_event = kNever;
-bool g_realtime = false;
 uint64_t g_calls = 0;
 uint64_t g_dispatches = 0;
-Micros g_horizon = 0;
-
-void refresh_horizon() {
-    Micros horizon = g_next_tick < g_next_event ? g_next_tick : g_next_event;
-    if (g_watchdog_deadline < horizon) {
-        horizon = g_watchdog_deadline;
-    }
-    if (g_fast_limit != kNever && g_fast_limit + 1 < horizon) {
-        horizon = g_fast_limit + 1;
-    }
-    g_horizon = g_realtime ? 0 : horizon;
-}
+Due g_due;
 
 namespace {
 
@@ -55,8 +42,7 @@ EventList& events() {
 
 void refresh_next_event() {
     const EventList& list = events();
-    g_next_event = list.by_time.empty() ? kNever : list.by_time.begin()->first.first;
-    refresh_horizon();
+    g_due.set_event(list.by_time.empty() ? kNever : list.by_time.begin()->first.first);
 }
 
 std::chrono::steady_clock::time_point g_wall_anchor;
@@ -64,7 +50,7 @@ Micros g_virtual_anchor = 0;
 
 // In real-time mode, holds the clock back until the wall clock reaches `t`.
 void pace(Micros t) {
-    if (!g_realtime || t <= g_virtual_anchor) {
+    if (!g_due.realtime() || t <= g_virtual_anchor) {
         return;
     }
     const auto due = g_wall_anchor + std::chrono::microseconds(t - g_virtual_anchor);
@@ -98,7 +84,7 @@ void run_first_event() {
 }  // namespace
 
 Micros next_event_time() {
-    return g_next_event;
+    return g_due.event();
 }
 
 void clear_events() {
@@ -110,8 +96,7 @@ void clear_events() {
 
 void reset_clock() {
     g_now = 0;
-    g_realtime = false;
-    refresh_horizon();
+    g_due.set_realtime(false);
     g_dispatching = false;
     g_io_activity = false;
     g_quiet_polls = 0;
@@ -142,13 +127,10 @@ void advance_slowly(Micros target, bool wake_on_resume) {
             limit = g_run_limit;
             pause_at_limit = true;
         }
-        const Micros tick = g_next_tick;
-        const Micros event = g_next_event;
-        const Micros watchdog = g_watchdog_deadline;
-        Micros next = tick < event ? tick : event;
-        if (watchdog < next) {
-            next = watchdog;
-        }
+        const Micros tick = g_due.tick();
+        const Micros event = g_due.event();
+        const Micros watchdog = g_due.watchdog();
+        const Micros next = g_due.next();
         if (next <= limit) {
             if (next == tick) {
                 set_now(tick);
@@ -186,13 +168,7 @@ void poll_call() {
     g_quiet_polls = quiet ? g_quiet_polls + 1 : 0;
     Micros target = g_now + kCallCost;
     if (g_quiet_polls >= kPollsBeforeSleeping && !g_dispatching) {
-        Micros wake = g_next_event;
-        if (tick_interrupt_enabled() && g_next_tick < wake) {
-            wake = g_next_tick;
-        }
-        if (g_watchdog_deadline < wake) {
-            wake = g_watchdog_deadline;
-        }
+        const Micros wake = g_due.next(tick_interrupt_enabled());
         if (wake != kNever && wake > target) {
             target = wake;
         }
@@ -208,13 +184,7 @@ void wait_for_interrupt() {
     if (g_dispatching || (on_firmware_thread() && firmware_stopping())) {
         return;
     }
-    Micros wake = g_next_event;
-    if (tick_interrupt_enabled() && g_next_tick < wake) {
-        wake = g_next_tick;
-    }
-    if (g_watchdog_deadline < wake) {
-        wake = g_watchdog_deadline;
-    }
+    const Micros wake = g_due.next(tick_interrupt_enabled());
     if (wake != kNever) {
         advance_to(wake > g_now ? wake : g_now, true);
         return;
@@ -264,8 +234,7 @@ void cancel(EventId id) {
 }
 
 void set_realtime(bool on) {
-    internal::g_realtime = on;
-    internal::refresh_horizon();
+    internal::g_due.set_realtime(on);
     internal::g_wall_anchor = std::chrono::steady_clock::now();
     internal::g_virtual_anchor = g_now;
 }

@@ -20,7 +20,6 @@ namespace host {
 namespace internal {
 
 Micros g_run_limit = 0;
-Micros g_fast_limit = kNever;
 bool g_thread_exists = false;
 __thread bool t_firmware_thread = false;
 
@@ -328,13 +327,11 @@ void run_until(Micros until) {
                         return;
                     }
                     g_run_limit = until;
-                    g_fast_limit = until;
-                    refresh_horizon();
+                    g_due.set_run_limit(until);
                     g_firmware_turn = true;
                     c.turn_changed.notify_all();
                     c.turn_changed.wait(lock, [] { return !g_firmware_turn; });
-                    g_fast_limit = kNever;
-                    refresh_horizon();
+                    g_due.set_run_limit(kNever);
                 }
                 exited = g_thread_exited;
             }

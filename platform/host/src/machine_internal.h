@@ -28,22 +28,69 @@ extern bool g_io_activity;
 // run limit; with `wake_on_resume` it returns right after such a pause.
 void advance_slowly(Micros target, bool wake_on_resume);
 
-// What the common case needs to know: nothing due before these.
-extern Micros g_next_event;
-extern Micros g_next_tick;
-extern Micros g_watchdog_deadline;
-// The run limit while the firmware thread runs, kNever while the host does.
-extern Micros g_fast_limit;
-extern bool g_realtime;
-// The earliest of the four above (one past the run limit), or 0 in real-time
-// mode: a move to a time before it crosses nothing. Whatever writes one of
-// them calls refresh_horizon; a horizon too early only costs the slow path.
-extern Micros g_horizon;
-void refresh_horizon();
+// When the next event, TC0 compare match and watchdog expiry are due, and
+// where the firmware's run stops: their one owner. Every setter keeps the
+// horizon right, so the common case of advance_to stays one comparison.
+class Due {
+  public:
+    Micros event() const { return event_; }
+    // The next compare match while the counter runs (timer.cpp), or kNever.
+    Micros tick() const { return tick_; }
+    // kNever while the watchdog is disabled (watchdog.cpp).
+    Micros watchdog() const { return watchdog_; }
+    bool realtime() const { return realtime_; }
+    // The earliest of the three; the tick only when it counts (it can wake
+    // the station only with its interrupt enabled).
+    Micros next(bool with_tick = true) const {
+        Micros next = with_tick && tick_ < event_ ? tick_ : event_;
+        return watchdog_ < next ? watchdog_ : next;
+    }
+    // next() (or one past the run limit if sooner), or 0 in real-time mode:
+    // a move to a time before it crosses nothing.
+    Micros horizon() const { return horizon_; }
+
+    void set_event(Micros t) {
+        event_ = t;
+        refresh();
+    }
+    void set_tick(Micros t) {
+        tick_ = t;
+        refresh();
+    }
+    void set_watchdog(Micros t) {
+        watchdog_ = t;
+        refresh();
+    }
+    // The run limit while the firmware thread runs, kNever while the host does.
+    void set_run_limit(Micros t) {
+        run_limit_ = t;
+        refresh();
+    }
+    void set_realtime(bool on) {
+        realtime_ = on;
+        refresh();
+    }
+
+  private:
+    void refresh() {
+        Micros horizon = next();
+        if (run_limit_ != kNever && run_limit_ + 1 < horizon) {
+            horizon = run_limit_ + 1;
+        }
+        horizon_ = realtime_ ? 0 : horizon;
+    }
+    Micros event_ = kNever;
+    Micros tick_ = kNever;
+    Micros watchdog_ = kNever;
+    Micros run_limit_ = kNever;
+    bool realtime_ = false;
+    Micros horizon_ = 0;
+};
+extern Due g_due;
 
 inline void advance_to(Micros target, bool wake_on_resume = false) {
     // Most calls cross nothing: no tick, event, expiry or run limit.
-    if (target < g_horizon) {
+    if (target < g_due.horizon()) {
         if (target > g_now) {
             g_now = target;
         }
@@ -134,17 +181,14 @@ void restore_station_records();
 
 // Timer, clock generator and interrupt controller (timer.cpp).
 void timer_power_up();
-// g_next_tick: time of the next TC0 compare match while the counter runs,
-// or kNever (declared above).
 // True when a compare match would run the TC0 interrupt.
 bool tick_interrupt_enabled();
-// Handles the compare match at g_next_tick: with the interrupt enabled it
+// Handles the compare match at g_due.tick(): with the interrupt enabled it
 // runs one tick; without it, it only accounts for every match up to `limit`.
 void fire_tick(Micros limit);
 void timer_machine_reset();
 
 // Watchdog (watchdog.cpp).
-// g_watchdog_deadline: kNever while disabled (declared above).
 void watchdog_power_up();
 // The deadline was reached outside a firmware run: noted, period restarted.
 void watchdog_expired_outside();

@@ -12,8 +12,6 @@ GclkRegisters gclk_registers;
 namespace host {
 namespace internal {
 
-Micros g_next_tick = kNever;
-
 namespace {
 
 constexpr uint32_t kIrqLines = 32;
@@ -129,8 +127,7 @@ uint64_t matches_until(Micros t) {
 }
 
 void plan_next() {
-    g_next_tick = g_counting.running ? match_time(g_matches + 1) : kNever;
-    refresh_horizon();
+    g_due.set_tick(g_counting.running ? match_time(g_matches + 1) : kNever);
 }
 
 // Re-plans after any register change; the phase restarts only when the

@@ -7,8 +7,6 @@
 namespace host {
 namespace internal {
 
-Micros g_watchdog_deadline = kNever;
-
 namespace {
 
 bool g_enabled = false;
@@ -26,15 +24,13 @@ Micros period_of(wdt_period period) {
 
 void watchdog_power_up() {
     g_enabled = false;
-    g_watchdog_deadline = kNever;
-    refresh_horizon();
+    g_due.set_watchdog(kNever);
 }
 
 void watchdog_expired_outside() {
     // No firmware thread to restart: note it and start a new period.
     g_expired_outside_run = true;
-    g_watchdog_deadline = g_now + g_period;
-    refresh_horizon();
+    g_due.set_watchdog(g_now + g_period);
 }
 
 void watchdog_machine_reset() {
@@ -59,21 +55,18 @@ void sodaq_wdt_enable(wdt_period period) {
     platform_call();
     g_enabled = true;
     g_period = period_of(period);
-    g_watchdog_deadline = g_now + g_period;
-    refresh_horizon();
+    g_due.set_watchdog(g_now + g_period);
 }
 
 void sodaq_wdt_disable() {
     platform_call();
     g_enabled = false;
-    g_watchdog_deadline = kNever;
-    refresh_horizon();
+    g_due.set_watchdog(kNever);
 }
 
 void sodaq_wdt_reset() {
     poll_call();
     if (g_enabled) {
-        g_watchdog_deadline = g_now + g_period;
-        refresh_horizon();
+        g_due.set_watchdog(g_now + g_period);
     }
 }
