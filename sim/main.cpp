@@ -22,6 +22,7 @@
 #include "devices/ais_transponder.h"
 #include "devices/state_file.h"
 #include "exit_codes.h"
+#include "ktr09_board.h"
 #include "host/machine.h"
 #include "link_client.h"
 #include "monitors/monitor.h"
@@ -298,8 +299,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "NMEA feed: tcp://127.0.0.1:%d\n", options.nmea_tcp);
     }
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
-    host::set_input_level(sim::kModePinA, levels.pin20);
-    host::set_input_level(sim::kModePinB, levels.pin24);
+    host::set_input_level(board::kModePin0, levels.pin20);
+    host::set_input_level(board::kModePin1, levels.pin24);
     if (const std::string error = sim::attach_default_devices(options); !error.empty()) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return sim::kExitStateError;
@@ -420,9 +421,13 @@ int main(int argc, char** argv) {
     // card image with the log tree among them) can be looked at.
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
-    std::fprintf(stderr, "%s\n",
-                 sim::closing_line(host::now() - start, wall,
-                                   std::filesystem::absolute(options.state_dir).string())
-                     .c_str());
+    // A linked run's clock is the link's, counted from its zero like the
+    // duration the link was given; a run of its own counts from power-on,
+    // after a new card's format.
+    const host::Micros simulated = link ? host::now() : host::now() - start;
+    std::fprintf(
+        stderr, "%s\n",
+        sim::closing_line(simulated, wall, std::filesystem::absolute(options.state_dir).string())
+            .c_str());
     return stop_requested != 0 ? stopped_status() : status;
 }

@@ -7,76 +7,44 @@
 
 #include "ais.h"
 #include "codec/ais_bits.h"
+#include "codec/ais_messages.h"
 #include "support/firmware_fixture.h"
 
 namespace {
 
-// The payload's fields in transmission order, with their widths and
-// not-available codes (as sent, in the field's width).
-struct Field {
-    const char* name;
-    unsigned bits;
-    uint32_t not_available;
-};
-
-const std::vector<Field> kLayout = {
-    {"dac", 10, 1},           {"fi", 6, 31},           {"lon", 25, 10860000},
-    {"lat", 24, 5460000},     {"accuracy", 1, 0},      {"day", 5, 0},
-    {"hour", 5, 0},           {"minute", 6, 0},        {"wspeed", 7, 127},
-    {"wgust", 7, 127},        {"wdir", 9, 360},        {"wgustdir", 9, 360},
-    {"airtemp", 11, 0x400},   {"humidity", 7, 101},    {"dewpoint", 10, 501},
-    {"pressure", 9, 511},     {"pressuretend", 2, 3},  {"visibility", 8, 127},
-    {"waterlevel", 12, 4001}, {"leveltrend", 2, 3},    {"cspeed", 8, 255},
-    {"cdir", 9, 360},         {"cspeed2", 8, 255},     {"cdir2", 9, 360},
-    {"cdepth2", 5, 31},       {"cspeed3", 8, 255},     {"cdir3", 9, 360},
-    {"cdepth3", 5, 31},       {"waveheight", 8, 255},  {"waveperiod", 6, 63},
-    {"wavedir", 9, 360},      {"swellheight", 8, 255}, {"swellperiod", 6, 63},
-    {"swelldir", 9, 360},     {"seastate", 4, 13},     {"watertemp", 10, 501},
-    {"preciptype", 3, 7},     {"salinity", 9, 510},    {"ice", 2, 3},
-};
-
 // The payload as bits, from its armoured characters.
-std::string payload_bits() {
+codec::Bits payload_bits() {
     const std::string payload(reinterpret_cast<const char*>(&stais.cmsg_tx[1]), stais.cmsg_tx[0]);
     const std::optional<codec::Bits> bits = codec::dearmour_payload(payload, 0);
     if (!bits) {
         ADD_FAILURE() << "not an armoured payload: " << payload;
         return {};
     }
-    std::string text;
-    for (bool b : *bits) {
-        text += b ? '1' : '0';
-    }
-    return text;
+    return *bits;
 }
 
-uint32_t field(const std::string& name) {
-    const std::string bits = payload_bits();
-    unsigned start = 0;
-    for (const Field& f : kLayout) {
-        if (name == f.name) {
-            uint32_t value = 0;
-            for (unsigned i = 0; i < f.bits; ++i) {
-                value = (value << 1) | (bits.at(start + i) == '1' ? 1u : 0u);
-            }
-            return value;
-        }
-        start += f.bits;
+// What the station sent, read by the codec's table of the meteorological
+// message behind a message 8 header of its own (type, repeat, MMSI, spare).
+codec::Message sent() {
+    codec::BitWriter message;
+    message.put(8, 6);
+    message.put(0, 40 - 6);
+    message.put_bits(payload_bits());
+    std::string error;
+    const std::optional<codec::Message> decoded = codec::decode_message(message.bits(), &error);
+    if (!decoded) {
+        ADD_FAILURE() << error;
+        return {};
     }
-    ADD_FAILURE() << "no field " << name;
-    return 0;
+    return *decoded;
 }
 
-int32_t signed_field(const std::string& name) {
-    unsigned bits = 0;
-    for (const Field& f : kLayout) {
-        if (name == f.name) {
-            bits = f.bits;
-        }
+int64_t field(const std::string& name) {
+    const codec::Message message = sent();
+    if (message.numbers.count(name) == 0) {
+        ADD_FAILURE() << "no field " << name;
     }
-    const uint32_t raw = field(name);
-    return (raw & (1u << (bits - 1))) ? static_cast<int32_t>(raw) - (1 << bits)
-                                      : static_cast<int32_t>(raw);
+    return message.number(name);
 }
 
 class Msg8Test : public FirmwareTest {
@@ -105,16 +73,13 @@ class Msg8Test : public FirmwareTest {
 };
 
 TEST_F(Msg8Test, LayoutIs310BitsIn52Characters) {
-    unsigned total = 0;
-    for (const Field& f : kLayout) {
-        total += f.bits;
-    }
-    ASSERT_EQ(310u, total);
     codifico_datos_trama_nmea_mensaje_8();
     EXPECT_EQ(52, stais.cmsg_tx[0]);
-    EXPECT_EQ(std::string(2, '0'), payload_bits().substr(310)) << "the last two bits are fill";
-    EXPECT_EQ(1u, field("dac"));
-    EXPECT_EQ(31u, field("fi"));
+    const codec::Bits bits = payload_bits();
+    ASSERT_EQ(312u, bits.size());
+    EXPECT_FALSE(bits[310] || bits[311]) << "the last two bits are fill";
+    EXPECT_EQ(1, field("dac"));
+    EXPECT_EQ(31, field("fid"));
 }
 
 TEST_F(Msg8Test, WithoutAWeatherStationEveryWeatherFieldIsNotAvailable) {
@@ -134,31 +99,32 @@ TEST_F(Msg8Test, WithoutAWeatherStationEveryWeatherFieldIsNotAvailable) {
         sensor[0].ctimeout_datos_validos = c.valid;
         codifico_datos_trama_nmea_mensaje_8();
         ASSERT_EQ(52, stais.cmsg_tx[0]);
+        const codec::Message message = sent();
         bool after_minute = false;
-        for (const Field& f : kLayout) {
+        for (const codec::Field& f : codec::application_layout(8, 1, 31)->fields) {
             if (after_minute) {
-                EXPECT_EQ(f.not_available, field(f.name)) << f.name;
+                EXPECT_EQ(f.missing, message.number(f.name)) << f.name;
             }
             after_minute = after_minute || std::string(f.name) == "minute";
         }
-        EXPECT_EQ(-1024, signed_field("airtemp"));
+        EXPECT_EQ(-1024, message.number("airtemp"));
     }
 }
 
 TEST_F(Msg8Test, WeatherValuesOfTheChannelWithValidData) {
     weather_on(0);
     codifico_datos_trama_nmea_mensaje_8();
-    EXPECT_EQ(20u, field("wspeed")) << "20.5 knots truncated";
-    EXPECT_EQ(31u, field("wgust"));
-    EXPECT_EQ(275u, field("wdir"));
-    EXPECT_EQ(281u, field("wgustdir"));
-    EXPECT_EQ(-123, signed_field("airtemp"));
-    EXPECT_EQ(85u, field("humidity"));
-    EXPECT_EQ(-30, signed_field("dewpoint"));
-    EXPECT_EQ(214u, field("pressure"));
-    EXPECT_EQ(5u, field("seastate"));
-    EXPECT_EQ(3u, field("pressuretend")) << "no history yet";
-    EXPECT_EQ(127u, field("visibility")) << "no sensor for it";
+    EXPECT_EQ(20, field("wspeed")) << "20.5 knots truncated";
+    EXPECT_EQ(31, field("wgust"));
+    EXPECT_EQ(275, field("wdir"));
+    EXPECT_EQ(281, field("wgustdir"));
+    EXPECT_EQ(-123, field("airtemp"));
+    EXPECT_EQ(85, field("humidity"));
+    EXPECT_EQ(-30, field("dewpoint"));
+    EXPECT_EQ(214, field("pressure"));
+    EXPECT_EQ(5, field("seastate"));
+    EXPECT_EQ(3, field("pressuretend")) << "no history yet";
+    EXPECT_EQ(127, field("visibility")) << "no sensor for it";
 }
 
 TEST_F(Msg8Test, WhenBothChannelsQualifyTheSecondIsSent) {
@@ -166,17 +132,17 @@ TEST_F(Msg8Test, WhenBothChannelsQualifyTheSecondIsSent) {
     weather_on(1);
     sensor[1].iaverage_wind_speed = 1000;
     codifico_datos_trama_nmea_mensaje_8();
-    EXPECT_EQ(10u, field("wspeed"));
-    EXPECT_EQ(3u, field("seastate"));
+    EXPECT_EQ(10, field("wspeed"));
+    EXPECT_EQ(3, field("seastate"));
     sensor[1].ctimeout_datos_validos = 0;
     codifico_datos_trama_nmea_mensaje_8();
-    EXPECT_EQ(20u, field("wspeed"));
+    EXPECT_EQ(20, field("wspeed"));
 }
 
 TEST_F(Msg8Test, PressureField) {
     const struct {
         uint16_t tenths;
-        uint32_t sent;
+        int64_t sent;
     } cases[] = {{10132, 214}, {7990, 0},    {8000, 1},    {7985, 0},    {2000, 0},
                  {11999, 400}, {12000, 401}, {12010, 402}, {13100, 402}, {15000, 402}};
     weather_on(0);
@@ -220,10 +186,7 @@ TEST_F(Msg8Test, ValuesBeyondAFieldsRange) {
         weather_on(0);
         c.set(sensor[0]);
         codifico_datos_trama_nmea_mensaje_8();
-        const std::string name = c.field;
-        const bool is_signed = name == "airtemp" || name == "dewpoint";
-        const int32_t sent = is_signed ? signed_field(name) : static_cast<int32_t>(field(name));
-        EXPECT_EQ(c.sent, sent) << c.description;
+        EXPECT_EQ(c.sent, field(c.field)) << c.description;
         EXPECT_EQ(52, stais.cmsg_tx[0]) << c.description;
     }
 }
@@ -233,7 +196,7 @@ TEST_F(Msg8Test, TendencyAgainstTheMeanOfTheFilledHistory) {
         const char* name;
         std::vector<uint16_t> history;  // entries 1, 2, ...
         uint16_t current;
-        uint32_t tendency;
+        int64_t tendency;
     } cases[] = {
         {"no history: not known", {}, 10132, 3},
         {"only empty entries", {0, 511, 0}, 10132, 3},
@@ -284,8 +247,8 @@ TEST_F(Msg8Test, Positions) {
         stais.llongitud_ais_msg21 = c.lon;
         stais.llatitud_ais_msg21 = c.lat;
         codifico_datos_trama_nmea_mensaje_8();
-        EXPECT_EQ(c.sent_lon, signed_field("lon"));
-        EXPECT_EQ(c.sent_lat, signed_field("lat"));
+        EXPECT_EQ(c.sent_lon, field("lon"));
+        EXPECT_EQ(c.sent_lat, field("lat"));
         EXPECT_EQ(52, stais.cmsg_tx[0]);
     }
 }
@@ -296,10 +259,10 @@ TEST_F(Msg8Test, ClockAndAccuracy) {
     ktr09.cminuto_utc = 59;
     stais.cposition_accurasy_msg21 = 1;
     codifico_datos_trama_nmea_mensaje_8();
-    EXPECT_EQ(31u, field("day"));
-    EXPECT_EQ(23u, field("hour"));
-    EXPECT_EQ(59u, field("minute"));
-    EXPECT_EQ(1u, field("accuracy"));
+    EXPECT_EQ(31, field("day"));
+    EXPECT_EQ(23, field("hour"));
+    EXPECT_EQ(59, field("minute"));
+    EXPECT_EQ(1, field("accuracy"));
 }
 
 TEST_F(Msg8Test, PayloadIsAlways52Characters) {
@@ -333,9 +296,9 @@ TEST_F(Msg8Test, PayloadIsAlways52Characters) {
             const unsigned char ch = stais.cmsg_tx[i];
             EXPECT_TRUE((ch >= '0' && ch <= 'W') || (ch >= '`' && ch <= 'w')) << i;
         }
-        EXPECT_EQ(1u, field("dac"));
-        EXPECT_EQ(31u, field("fi"));
-        EXPECT_EQ(7u, field("preciptype")) << "nothing spills into the fixed fields";
+        EXPECT_EQ(1, field("dac"));
+        EXPECT_EQ(31, field("fid"));
+        EXPECT_EQ(7, field("preciptype")) << "nothing spills into the fixed fields";
     }
 }
 
