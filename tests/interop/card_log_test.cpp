@@ -10,8 +10,10 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "devices/ais_transponder.h"
 #include "devices/device.h"
 #include "devices/sd_card.h"
@@ -121,11 +123,8 @@ bool tag_checksum_ok(const std::string& tag) {
     if (star == std::string::npos || star + 3 != tag.size()) {
         return false;
     }
-    unsigned sum = 0;
-    for (size_t i = 0; i < star; ++i) {
-        sum ^= static_cast<unsigned char>(tag[i]);
-    }
-    return std::stoul(tag.substr(star + 1), nullptr, 16) == sum;
+    return std::stoul(tag.substr(star + 1), nullptr, 16) ==
+           codec::nmea_checksum(std::string_view(tag).substr(0, star));
 }
 
 TEST_F(CardLogStation, ADayDirectoryAndHourFileTheToolsAccept) {

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codec/nmea.h"
 #include "ktr09_board.h"
 #include "devices/ais_transponder.h"
 #include "host/machine.h"
@@ -107,11 +109,9 @@ TEST(StationDay, ClockWeatherShipAndLight) {
          at = log.output.find("\n\\", at + 1)) {
         const size_t tag = log.output[at] == '\\' ? at : at + 1;
         const size_t star = log.output.find('*', tag);
-        unsigned sum = 0;
-        for (size_t i = tag + 1; i < star; ++i) {
-            sum ^= static_cast<unsigned char>(log.output[i]);
-        }
-        EXPECT_EQ(sum, std::stoul(log.output.substr(star + 1, 2), nullptr, 16));
+        EXPECT_EQ(
+            codec::nmea_checksum(std::string_view(log.output).substr(tag + 1, star - tag - 1)),
+            std::stoul(log.output.substr(star + 1, 2), nullptr, 16));
         ++records;
     }
     size_t heard_in_hour = 0;
