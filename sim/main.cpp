@@ -107,16 +107,41 @@ std::string read_stdin_ready(bool* closed) {
     return std::string(buffer, static_cast<size_t>(count));
 }
 
-}  // namespace
+using FilePointer = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-int main(int argc, char** argv) {
+// What the command line and its scenario ask for.
+struct CommandLine {
     sim::Options options;
+    std::vector<sim::PortBinding> bindings;
+    std::string scenario_file;
+    std::optional<sim::Scenario> scenario;
+    bool check = false;
+};
+
+// Everything a run holds open, in the order it is set up.
+struct Run {
+    sim::PortBridges ports;
+    std::optional<KeyboardMode> keyboard;
+    bool forward_stdin = false;
+    FilePointer vcd_file{nullptr, &std::fclose};
+    std::optional<sim::VcdWriter> vcd;
+    sim::NmeaFeed feed;
+    std::shared_ptr<sim::LinkClient> link;
+    FilePointer transcript_file{nullptr, &std::fclose};
+    std::optional<sim::Transcript> transcript;
+    std::optional<sim::monitors::Checker> checker;
+};
+
+// The options, then the scenario file, whose duration, mode, configuration
+// and seed apply unless the command line gives them. An exit status when the
+// run must not start (--help included).
+std::optional<int> read_command_line(int argc, char** argv, CommandLine* line) {
+    auto* bindings = &line->bindings;
     CLI::App app{
         "Simulated KTR09 station: the station firmware on a modelled board in virtual "
         "time. The USB port is on stdout unless --usb is given; restarts are "
         "reported on stderr."};
     std::string duration_text;
-    std::string scenario_file;
     CLI::Option* duration_option =
         app.add_option("--duration", duration_text,
                        "Simulated time to run, e.g. 500ms, 90s, 10m, 1.5h, 1h30m, 0 (default: "
@@ -129,16 +154,15 @@ int main(int argc, char** argv) {
                 },
                 ""));
     CLI::Option* mode_option =
-        app.add_option("--mode", options.mode,
+        app.add_option("--mode", line->options.mode,
                        "Operating mode on the mode pins: 0 normal, 1 diagnostics, 2 verbose "
                        "diagnostics")
             ->type_name("0|1|2")
             ->check(CLI::Range(0, sim::kModeCount - 1).description(""))
             ->capture_default_str();
-    app.add_flag("--realtime", options.realtime,
+    app.add_flag("--realtime", line->options.realtime,
                  "Pace the simulated clock to the wall clock (and, without --usb, send "
                  "stdin to the USB port)");
-    std::vector<sim::PortBinding> bindings;
     // Each port and what is on it by default.
     const std::pair<const char*, const char*> port_options[] = {
         {"usb",
@@ -158,59 +182,59 @@ int main(int argc, char** argv) {
         const std::string name = port;
         app.add_option_function<std::string>(
                "--" + name,
-               [&bindings, name](const std::string& where) {
-                   bindings.push_back({name, where});
+               [bindings, name](const std::string& where) {
+                   bindings->push_back({name, where});
                },
                help)
             ->type_name("pty|DEVICE");
     }
     app.add_flag_callback(
            "--usb-pty",
-           [&bindings] {
-               bindings.push_back({"usb", "pty"});
+           [bindings] {
+               bindings->push_back({"usb", "pty"});
            },
            "Same as --usb pty")
         ->group("");
-    app.add_flag("--wait-for-terminal", options.wait_for_terminal,
+    app.add_flag("--wait-for-terminal", line->options.wait_for_terminal,
                  "Hold the station at power-on until a program opens the USB pseudo-terminal, "
                  "as a PC opening its USB port, so that the banner is seen");
-    app.add_option("--vcd", options.vcd,
+    app.add_option("--vcd", line->options.vcd,
                    "Write a Value Change Dump of every pin (LED, outputs, card indicator, line "
                    "drivers, inputs, mode pins) in simulated time to FILE, for GTKWave")
         ->type_name("FILE");
-    app.add_option("--state-dir", options.state_dir,
+    app.add_option("--state-dir", line->options.state_dir,
                    "Directory for the files of persistent devices (created if missing)")
         ->capture_default_str();
-    app.add_option("--transcript", options.transcript,
+    app.add_option("--transcript", line->options.transcript,
                    "Write every byte the station exchanges (USB, UARTs) and its output and "
                    "line-driver pin changes to FILE, with virtual times")
         ->type_name("FILE");
-    app.add_flag("--transcript-led", options.transcript_led,
+    app.add_flag("--transcript-led", line->options.transcript_led,
                  "Show the status LED's changes in the transcript too");
-    app.add_option("--nmea-tcp", options.nmea_tcp,
+    app.add_option("--nmea-tcp", line->options.nmea_tcp,
                    "Offer the transponder's traffic (what it hears, its own transmissions, its "
                    "GPS) as an NMEA 0183 feed on this TCP port of 127.0.0.1, for gpsd, OpenCPN "
                    "or any NMEA client")
         ->type_name("PORT")
         ->check(CLI::Range(1, 65535).description(""));
-    app.add_option("--scenario", scenario_file,
+    app.add_option("--scenario", line->scenario_file,
                    "Scenario file (JSON) of timed stimuli and faults; its duration and mode "
                    "apply unless --duration or --mode is given")
         ->type_name("FILE");
     CLI::Option* link_option =
-        app.add_option("--link", options.link,
+        app.add_option("--link", line->options.link,
                        "Join the VHF link of ktr09-link at this socket: the transponder hears "
                        "the other stations', and the link decides how long the run lasts")
             ->type_name("SOCKET")
             ->excludes(duration_option);
-    app.add_option("--link-index", options.link_index, "This station's place on the link, from 0")
+    app.add_option("--link-index", line->options.link_index,
+                   "This station's place on the link, from 0")
         ->needs(link_option);
-    bool check = false;
-    app.add_flag("--check", check,
+    app.add_flag("--check", line->check,
                  "Watch the station's invariants on its wires and card; report each violation "
                  "on stderr and in a closing summary, and exit with 1 if there was any");
     CLI::Option* seed_option =
-        app.add_option("--seed", options.seed,
+        app.add_option("--seed", line->options.seed,
                        "Vary the devices' timing (reply and report delays, GPS and weather "
                        "sentence timing, bursts split across reads, the clock's drift) within "
                        "what real ones show; the same seed gives the same run")
@@ -224,28 +248,34 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? sim::kExitDone : sim::kExitUsage;
     }
     if (!duration_text.empty()) {
-        options.duration = sim::parse_duration(duration_text, nullptr);
+        line->options.duration = sim::parse_duration(duration_text, nullptr);
     }
-    std::optional<sim::Scenario> scenario;
-    if (!scenario_file.empty()) {
-        std::string error;
-        scenario = sim::load_scenario(scenario_file, &error);
-        if (!scenario) {
-            std::fprintf(stderr, "ktr09-sim: scenario %s\n", error.c_str());
-            return sim::kExitUsage;
-        }
-        if (duration_option->count() == 0 && scenario->duration) {
-            options.duration = scenario->duration;
-        }
-        if (mode_option->count() == 0 && scenario->mode) {
-            options.mode = *scenario->mode;
-        }
-        options.configuration = scenario->configuration;
-        if (seed_option->count() == 0 && scenario->seed) {
-            options.seed = scenario->seed;
-        }
+    if (line->scenario_file.empty()) {
+        return std::nullopt;
     }
+    std::string error;
+    line->scenario = sim::load_scenario(line->scenario_file, &error);
+    if (!line->scenario) {
+        std::fprintf(stderr, "ktr09-sim: scenario %s\n", error.c_str());
+        return sim::kExitUsage;
+    }
+    const sim::Scenario& scenario = *line->scenario;
+    if (duration_option->count() == 0 && scenario.duration) {
+        line->options.duration = scenario.duration;
+    }
+    if (mode_option->count() == 0 && scenario.mode) {
+        line->options.mode = *scenario.mode;
+    }
+    line->options.configuration = scenario.configuration;
+    if (seed_option->count() == 0 && scenario.seed) {
+        line->options.seed = scenario.seed;
+    }
+    return std::nullopt;
+}
 
+// The state directory, created if missing and held until the process ends,
+// before any state file is read.
+std::optional<int> take_state_dir(const sim::Options& options, sim::StateLock* lock) {
     std::error_code failure;
     std::filesystem::create_directories(options.state_dir, failure);
     if (failure) {
@@ -253,51 +283,56 @@ int main(int argc, char** argv) {
                      options.state_dir.c_str(), failure.message().c_str());
         return sim::kExitStateError;
     }
-    // Held until the process ends, before any state file is read.
-    sim::StateLock lock;
     if (std::string error = sim::check_state_dir(options.state_dir);
-        !error.empty() || !lock.acquire(options.state_dir, &error)) {
+        !error.empty() || !lock->acquire(options.state_dir, &error)) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return sim::kExitStateError;
     }
-    sim::remove_if_stopped(lock.path());
+    sim::remove_if_stopped(lock->path());
+    return std::nullopt;
+}
 
-    sim::PortBridges ports;
-    if (std::string error; !ports.open(bindings, &error)) {
+// The ports on pseudo-terminals or devices, the keyboard, the machine reset,
+// the pin dump and the NMEA feed.
+std::optional<int> open_outputs(const CommandLine& line, Run* run) {
+    const sim::Options& options = line.options;
+    if (std::string error; !run->ports.open(line.bindings, &error)) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return sim::kExitRunFault;
     }
-    if (options.wait_for_terminal && (ports.usb() == nullptr || !ports.usb()->is_pty())) {
+    if (options.wait_for_terminal && (run->ports.usb() == nullptr || !run->ports.usb()->is_pty())) {
         std::fprintf(stderr, "ktr09-sim: --wait-for-terminal needs --usb pty\n");
         return sim::kExitUsage;
     }
-    const bool forward_stdin = options.realtime && ports.usb() == nullptr;
-    std::optional<KeyboardMode> keyboard;
-    if (forward_stdin) {
-        keyboard.emplace();
+    run->forward_stdin = options.realtime && run->ports.usb() == nullptr;
+    if (run->forward_stdin) {
+        run->keyboard.emplace();
     }
-
     host::reset_machine();
     // Before the mode pins are set, so that the dump starts with their levels.
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> vcd_file(nullptr, &std::fclose);
-    std::optional<sim::VcdWriter> vcd;
     if (!options.vcd.empty()) {
-        vcd_file.reset(std::fopen(options.vcd.c_str(), "w"));
-        if (!vcd_file) {
+        run->vcd_file.reset(std::fopen(options.vcd.c_str(), "w"));
+        if (!run->vcd_file) {
             std::fprintf(stderr, "ktr09-sim: cannot write %s: %s\n", options.vcd.c_str(),
                          std::strerror(errno));
             return sim::kExitRunFault;
         }
-        vcd.emplace(vcd_file.get());
+        run->vcd.emplace(run->vcd_file.get());
     }
-    sim::NmeaFeed feed;
     if (options.nmea_tcp != 0) {
-        if (std::string error; !feed.open(static_cast<uint16_t>(options.nmea_tcp), &error)) {
+        if (std::string error; !run->feed.open(static_cast<uint16_t>(options.nmea_tcp), &error)) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
             return sim::kExitRunFault;
         }
         std::fprintf(stderr, "NMEA feed: tcp://127.0.0.1:%d\n", options.nmea_tcp);
     }
+    return std::nullopt;
+}
+
+// The mode pins, the devices from the state directory, the link, the
+// transcript, the scenario's steps and the invariant checker.
+std::optional<int> attach_station(const CommandLine& line, Run* run) {
+    const sim::Options& options = line.options;
     const sim::ModePinLevels levels = sim::mode_pin_levels(options.mode);
     host::set_input_level(board::kModePin0, levels.pin20);
     host::set_input_level(board::kModePin1, levels.pin24);
@@ -305,61 +340,72 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
         return sim::kExitStateError;
     }
-    ports.take_lines();
-    std::shared_ptr<sim::LinkClient> link;
+    run->ports.take_lines();
     if (!options.link.empty()) {
         std::string error;
-        link = sim::LinkClient::connect(options.link, options.link_index, &error);
-        if (!link) {
+        run->link = sim::LinkClient::connect(options.link, options.link_index, &error);
+        if (!run->link) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
             return sim::kExitRunFault;
         }
-        sim::station_devices().transponder->use_link(link);
+        sim::station_devices().transponder->use_link(run->link);
     }
     // Opened only once the state is taken: a refused start empties no file.
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> transcript_file(nullptr, &std::fclose);
-    std::optional<sim::Transcript> transcript;
     if (!options.transcript.empty()) {
-        transcript_file.reset(std::fopen(options.transcript.c_str(), "w"));
-        if (!transcript_file) {
+        run->transcript_file.reset(std::fopen(options.transcript.c_str(), "w"));
+        if (!run->transcript_file) {
             std::fprintf(stderr, "ktr09-sim: cannot write transcript %s: %s\n",
                          options.transcript.c_str(), std::strerror(errno));
             return sim::kExitRunFault;
         }
-        transcript.emplace(transcript_file.get(), sim::transcript_pins(options.transcript_led));
+        run->transcript.emplace(run->transcript_file.get(),
+                                sim::transcript_pins(options.transcript_led));
     }
-    if (scenario) {
+    if (line.scenario) {
         // Before power-on, so that a step at 0s comes before the station starts.
         std::string error;
-        if (!sim::apply_scenario(*scenario, &error)) {
-            std::fprintf(stderr, "ktr09-sim: scenario %s: %s\n", scenario_file.c_str(),
+        if (!sim::apply_scenario(*line.scenario, &error)) {
+            std::fprintf(stderr, "ktr09-sim: scenario %s: %s\n", line.scenario_file.c_str(),
                          error.c_str());
             return sim::kExitUsage;
         }
     }
-    std::optional<sim::monitors::Checker> checker;
-    if (check) {
+    if (line.check) {
         std::vector<std::string> keys;
-        for (size_t i = 0; scenario && i < scenario->steps.size(); ++i) {
-            keys.push_back(scenario->steps[i].key);
+        for (size_t i = 0; line.scenario && i < line.scenario->steps.size(); ++i) {
+            keys.push_back(line.scenario->steps[i].key);
         }
-        checker.emplace(sim::monitors::station_world(options.state_dir, keys));
+        run->checker.emplace(sim::monitors::station_world(options.state_dir, keys));
     }
+    return std::nullopt;
+}
+
+// Restarts reported on stderr, Ctrl-C taken, and with --wait-for-terminal
+// the terminal awaited (an exit status when Ctrl-C came first).
+std::optional<int> get_ready(const CommandLine& line, Run* run) {
     host::on_restart([](const char* reason) {
         std::fprintf(stderr, "[sim] station restarted (%s) at %s\n", reason,
                      sim::format_seconds(host::now()).c_str());
     });
-    if (scenario && !scenario->description.empty()) {
-        std::fprintf(stderr, "[sim] scenario: %s\n", scenario->description.c_str());
+    if (line.scenario && !line.scenario->description.empty()) {
+        std::fprintf(stderr, "[sim] scenario: %s\n", line.scenario->description.c_str());
     }
     install_stop_handler();
-    if (options.wait_for_terminal) {
-        std::fprintf(stderr, "[sim] waiting for a terminal on %s\n", ports.usb()->path().c_str());
-        if (!ports.usb()->wait_for_terminal(stop_requested)) {
+    if (line.options.wait_for_terminal) {
+        std::fprintf(stderr, "[sim] waiting for a terminal on %s\n",
+                     run->ports.usb()->path().c_str());
+        if (!run->ports.usb()->wait_for_terminal(stop_requested)) {
             return stopped_status();
         }
     }
-    const auto wall_start = std::chrono::steady_clock::now();
+    return std::nullopt;
+}
+
+// Powers the station on and runs it for the duration, until Ctrl-C or as
+// long as the link says, passing the ports' bytes between slices; sets the
+// simulated time it ran.
+int run_station(const CommandLine& line, Run* run, host::Micros* simulated) {
+    const sim::Options& options = line.options;
     host::power_on();
     host::set_realtime(options.realtime);
 
@@ -371,13 +417,13 @@ int main(int argc, char** argv) {
     const host::Micros start = host::now();
     bool stdin_closed = false;
     const auto pass_output = [&] {
-        ports.pass();
-        feed.accept_clients();
-        if (ports.usb() == nullptr) {
+        run->ports.pass();
+        run->feed.accept_clients();
+        if (run->ports.usb() == nullptr) {
             const std::string output = host::usb_take_output();
             std::fwrite(output.data(), 1, output.size(), stdout);
             std::fflush(stdout);
-            if (forward_stdin && !stdin_closed) {
+            if (run->forward_stdin && !stdin_closed) {
                 const std::string typed = read_stdin_ready(&stdin_closed);
                 if (!typed.empty()) {
                     host::usb_send(typed);
@@ -386,14 +432,14 @@ int main(int argc, char** argv) {
         }
     };
     int status = sim::kExitDone;
-    if (link) {
+    if (run->link) {
         std::string error;
-        if (!link->run(pass_output, &error)) {
+        if (!run->link->run(pass_output, &error)) {
             std::fprintf(stderr, "ktr09-sim: %s\n", error.c_str());
             status = sim::kExitRunFault;
         }
     }
-    while (!link && stop_requested == 0) {
+    while (!run->link && stop_requested == 0) {
         host::Micros until = host::now() + slice;
         if (options.duration) {
             until = std::min(until, start + *options.duration);
@@ -404,30 +450,61 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    // The transcript ends with the run, before the switch-off.
-    if (transcript) {
-        transcript->finish();
+    // A linked run's clock is the link's, counted from its zero like the
+    // duration the link was given; a run of its own counts from power-on,
+    // after a new card's format.
+    *simulated = run->link ? host::now() : host::now() - start;
+    return status;
+}
+
+// Ends the traces with the run, switches the station off, checks the card
+// as the switch-off left it and saves the devices' state.
+int finish_run(Run* run, int status) {
+    if (run->transcript) {
+        run->transcript->finish();
     }
-    if (vcd) {
-        vcd->finish();
+    if (run->vcd) {
+        run->vcd->finish();
     }
     host::power_off();
-    // The card as the switch-off left it, the devices still attached.
-    if (checker && !checker->finish() && status == sim::kExitDone) {
+    if (run->checker && !run->checker->finish() && status == sim::kExitDone) {
         status = sim::kExitRunFault;
     }
     sim::save_and_detach_devices();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    if (const std::optional<int> status = read_command_line(argc, argv, &line)) {
+        return *status;
+    }
+    sim::StateLock lock;
+    if (const std::optional<int> status = take_state_dir(line.options, &lock)) {
+        return *status;
+    }
+    Run run;
+    if (const std::optional<int> status = open_outputs(line, &run)) {
+        return *status;
+    }
+    if (const std::optional<int> status = attach_station(line, &run)) {
+        return *status;
+    }
+    if (const std::optional<int> status = get_ready(line, &run)) {
+        return *status;
+    }
+    const auto wall_start = std::chrono::steady_clock::now();
+    host::Micros simulated = 0;
+    const int status = finish_run(&run, run_station(line, &run, &simulated));
     // One closing line: how fast the run went, and where its files (the
     // card image with the log tree among them) can be looked at.
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
-    // A linked run's clock is the link's, counted from its zero like the
-    // duration the link was given; a run of its own counts from power-on,
-    // after a new card's format.
-    const host::Micros simulated = link ? host::now() : host::now() - start;
-    std::fprintf(
-        stderr, "%s\n",
-        sim::closing_line(simulated, wall, std::filesystem::absolute(options.state_dir).string())
-            .c_str());
+    std::fprintf(stderr, "%s\n",
+                 sim::closing_line(simulated, wall,
+                                   std::filesystem::absolute(line.options.state_dir).string())
+                     .c_str());
     return stop_requested != 0 ? stopped_status() : status;
 }

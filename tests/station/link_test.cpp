@@ -102,6 +102,12 @@ ToolRun LinkedStations::second_run_;
 
 TEST_F(LinkedStations, EachReportsWhatTheOtherTransmittedAndNeverItself) {
     ASSERT_EQ(0, first_run_.status) << first_run_.output;
+    // Each station's closing line gives the link's whole duration, its
+    // card's format before power-on included.
+    const std::string closing = "[sim] 600.000 s simulated in ";
+    const size_t first = first_run_.output.find(closing);
+    ASSERT_NE(std::string::npos, first) << first_run_.output;
+    EXPECT_NE(std::string::npos, first_run_.output.find(closing, first + 1)) << first_run_.output;
     const std::vector<Heard> one = messages_in(file(first_, "station-1.transcript"));
     const std::vector<Heard> two = messages_in(file(first_, "station-2.transcript"));
     const struct {
