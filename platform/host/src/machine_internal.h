@@ -134,12 +134,22 @@ void clear_events();
 // Puts the clock back to 0 and ends real-time pacing (machine reset).
 void reset_clock();
 
-// ---- Firmware thread (firmware_thread.cpp) --------------------------------
+// ---- Firmware thread (firmware_thread.cpp): the step lock ------------------
+// The host and the firmware thread take turns; only one of them runs at a
+// time, and the firmware's turn ends at a clock value (the run limit).
 
 bool on_firmware_thread();
 // Clock value at which the firmware thread pauses in the current run.
 extern Micros g_run_limit;
-// Hands control back to run_until and waits for the next run.
+// Starts the firmware thread; it runs setup() at its first turn.
+void start_firmware_thread();
+// Stops the firmware thread (if any) and waits for it to end. Host side only.
+void stop_firmware_thread();
+// Gives the firmware its turn until the clock reaches `until` and waits for
+// it to pause; false when the thread has exited instead (the station was
+// switched off from an event). Host side only.
+bool firmware_turn(Micros until);
+// Hands control back to the host and waits for the next turn.
 void pause_firmware();
 // Leaves the firmware wherever it is if a stop or restart is pending, by
 // unwinding to the top of the firmware thread (called only on that thread).
@@ -147,10 +157,20 @@ void take_pending_stop();
 // True while the firmware unwinds from a stop: the platform calls its
 // destructors make let time pass but run nothing and never wait.
 bool firmware_stopping();
-// The watchdog expired on the firmware thread: restart the station.
-void request_watchdog_restart();
 // The firmware's tick handler (or a test's replacement), or nullptr.
 void (*tc0_handler())();
+
+// ---- Power (power.cpp): the station's power state machine -----------------
+
+// True when a stop, power-up or restart waits for the firmware thread.
+bool power_change_pending();
+// The host stops the firmware thread: it leaves at its top.
+void request_thread_stop();
+// At the top of the firmware thread, (re)starting: acts on what brought it
+// there (a power-up, a restart); false means stop.
+bool begin_power_up();
+// The watchdog expired on the firmware thread: restart the station.
+void request_watchdog_restart();
 // True when run_until's advance without power must stop because an event
 // switched the station on.
 bool host_advance_interrupted();
