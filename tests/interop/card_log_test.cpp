@@ -26,6 +26,7 @@
 #include "support/card_wrapper.h"
 #include "support/fat_tools.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -62,10 +63,7 @@ class CardLogStation : public ::testing::Test {
         if (!card_description.empty()) {
             write(state_.path() / "sd_card.txt", card_description);
         }
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        options.configuration = configuration;
-        ASSERT_EQ("", sim::attach_default_devices(options));
+        ASSERT_EQ("", attach_station(state_.path(), configuration));
         host::power_on();
     }
     void TearDown() override {
@@ -229,9 +227,7 @@ TEST_F(CardLogStation, AnEmptySlotIsGivenUpAfterFiveAttempts) {
     host::power_off();
     host::reset_machine();
     // The same state directory, its card now out of the slot.
-    sim::Options options;
-    options.state_dir = state_.path().string();
-    ASSERT_EQ("", sim::attach_default_devices(options));
+    ASSERT_EQ("", attach_station(state_.path()));
     host::attach_sd_card(nullptr);
     host::power_on();
     host::run_for(2 * kMinute);

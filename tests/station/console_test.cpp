@@ -13,6 +13,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 #include "support/uart_recorder.h"
 
 namespace {
@@ -24,9 +25,7 @@ class ConsoleTest : public ::testing::Test {
   protected:
     void SetUp() override {
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        ASSERT_EQ("", sim::attach_default_devices(options));
+        ASSERT_EQ("", attach_station(state_.path()));
         host::power_on();
         host::run_for(5 * kSecond);
         host::usb_take_output();

@@ -16,6 +16,7 @@
 #include "port_bridges.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -62,10 +63,8 @@ void PrintTo(const PortRow& row, std::ostream* os) {
 class PortOnPty : public testing::TestWithParam<PortRow> {
   protected:
     void SetUp() override {
-        sim::Options options;
-        options.state_dir = state_.path().string();
         host::reset_machine();
-        ASSERT_EQ("", sim::attach_default_devices(options));
+        ASSERT_EQ("", attach_station(state_.path()));
         host::add_listener(&received_);
     }
     void TearDown() override {

@@ -19,6 +19,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -81,10 +82,7 @@ class SensorPeerStation : public ::testing::Test {
         std::ofstream(state_.path() / "ais_transponder.txt")
             << "msg6_period_s 30\nreport_delay_ms " << report_delay_ms << "\n";
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        options.configuration = channel_2(device_type);
-        ASSERT_EQ("", sim::attach_default_devices(options));
+        ASSERT_EQ("", attach_station(state_.path(), channel_2(device_type)));
         host::set_input_level(board::kModePin0, 0);  // mode 1: the channels trace
         host::set_input_level(board::kModePin1, 1);
         host::power_on();

@@ -10,6 +10,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ class StationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        sim::attach_default_devices(options);
+        attach_station(state_.path());
         host::power_on();
     }
     void TearDown() override {

@@ -17,6 +17,7 @@
 #include "station.h"
 #include "support/fat_tools.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -71,9 +72,7 @@ struct Lines : host::MachineListener {
 TEST(StationDay, ClockWeatherShipAndLight) {
     TemporaryStateDir state;
     host::reset_machine();
-    sim::Options options;
-    options.state_dir = state.path().string();
-    ASSERT_EQ("", sim::attach_default_devices(options));
+    ASSERT_EQ("", attach_station(state.path()));
     Lines lines;
     host::add_listener(&lines);
     sim::AisTransponder& transponder = *sim::station_devices().transponder;

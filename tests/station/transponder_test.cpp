@@ -11,6 +11,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ class TransponderStationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        sim::attach_default_devices(options);
+        attach_station(state_.path());
         host::set_input_level(board::kModePin0, 0);  // mode 2: every trace
         host::set_input_level(board::kModePin1, 0);
         host::power_on();

@@ -14,6 +14,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -73,10 +74,8 @@ class WeatherStationRoadTest : public ::testing::Test {
         profile.close();
         // No GPS fix: the clock keeps its start-up date, which the reports show.
         std::ofstream(state_ / "ais_transponder.txt") << "gps_fix 0\n";
-        sim::Options options;
-        options.state_dir = state_.string();
         host::reset_machine();
-        sim::attach_default_devices(options);
+        attach_station(state_);
     }
     void TearDown() override {
         host::power_off();
@@ -137,10 +136,8 @@ TEST_F(WeatherStationRoadTest, SilentWeatherStationIsPowerCycledThroughItsOutput
         std::ofstream profile(state_ / "weather_station.txt", std::ios::app);
         profile << "silent 1\n";
     }
-    sim::Options options;
-    options.state_dir = state_.string();
     host::reset_machine();
-    sim::attach_default_devices(options);
+    attach_station(state_);
     // Mode 1: the channel traces its resets.
     host::set_input_level(board::kModePin0, 0);
     host::set_input_level(board::kModePin1, 1);

@@ -17,6 +17,7 @@
 #include "station.h"
 #include "support/gpsdecode.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -244,9 +245,7 @@ TEST(TransponderSteps, ReachTheTransponderOrAreRefused) {
     }
     steps += R"(, {"at": "3s", "replay_file": ")" + recording + "\"}";
     host::reset_machine();
-    sim::Options options;
-    options.state_dir = dir.path().string();
-    ASSERT_EQ("", sim::attach_default_devices(options));
+    ASSERT_EQ("", attach_station(dir.path()));
     Line wire;
     host::add_listener(&wire);
     std::string error;

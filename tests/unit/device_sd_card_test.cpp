@@ -215,6 +215,21 @@ TEST_F(CardFile, NewStateDirectoryGetsA64MegabyteStandardCard) {
     ASSERT_TRUE(card.begin(52, SD_SCK_MHZ(2)));
     EXPECT_EQ(card.cardSize(), 8388608u);
     EXPECT_EQ(card.type(), SD_CARD_TYPE_SDHC);
+    // An image put there without its description is described at its own
+    // size, and the next start takes it again.
+    for (int run = 0; run < 2; ++run) {
+        host::reset_machine();
+        if (run == 0) {
+            std::filesystem::remove(dir_.path() / "sd_card.txt");
+        }
+        ASSERT_EQ(sim::attach_default_devices(options), "") << "run " << run;
+        ASSERT_TRUE(card.begin(52, SD_SCK_MHZ(2)));
+        EXPECT_EQ(card.cardSize(), 8388608u);
+    }
+    EXPECT_EQ(
+        "# The card in the slot: size in MB, and sd1, sd2 or sdhc.\ncapacity_mb 4096\n"
+        "profile sdhc\n",
+        read_file(dir_.path() / "sd_card.txt"));
     // A description that does not fit is refused, naming its line.
     host::reset_machine();
     std::ofstream(dir_.path() / "sd_card.txt") << "capacity_mb 4096\nprofile sd2\n";

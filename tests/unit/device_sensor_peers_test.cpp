@@ -17,6 +17,7 @@
 #include "station.h"
 #include "support/firmware_fixture.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -266,10 +267,7 @@ TEST_F(SensorChannelCabling, EachChannelGetsTheDeviceItsConfigurationNames) {
         SCOPED_TRACE(row.configuration);
         TemporaryStateDir state;
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state.path().string();
-        options.configuration = row.configuration;
-        ASSERT_EQ("", sim::attach_default_devices(options));
+        ASSERT_EQ("", attach_station(state.path(), row.configuration));
         host::run_for(3 * kSecond);
         EXPECT_EQ(row.weather, sim::station_devices().weather->powered());
         auto* base = sim::peer_on<BaseStation>(sim::station_device("base_station"));

@@ -17,6 +17,7 @@
 #include "host/machine.h"
 #include "station.h"
 #include "support/state_dir.h"
+#include "support/station_dir.h"
 
 namespace {
 
@@ -244,9 +245,7 @@ class ScenarioApply : public testing::Test {
   protected:
     void SetUp() override {
         host::reset_machine();
-        sim::Options options;
-        options.state_dir = state_.path().string();
-        sim::attach_default_devices(options);
+        attach_station(state_.path());
         devices_ = sim::station_devices();
     }
     void TearDown() override { host::reset_machine(); }
