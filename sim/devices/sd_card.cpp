@@ -379,10 +379,13 @@ class SdCardDevice : public ModelDevice<SdCardModel> {
         : ModelDevice(std::move(model)), description_(std::move(description)) {}
     std::string write_new_state() override {
         if (!description_.empty()) {
+            // The card as loaded: the standard one, or the size of an image
+            // the user put there without its description.
             write_state_file(description_,
                              "# The card in the slot: size in MB, and sd1, sd2 or sdhc.\n"
                              "capacity_mb " +
-                                 std::to_string(kDefaultMb) + "\nprofile sd2\n");
+                                 std::to_string(model().capacity_mb()) + "\nprofile " +
+                                 sd_profile_name(model().profile()) + "\n");
         }
         return model().create_image(true) ? std::string() : model().load_error();
     }

@@ -40,6 +40,8 @@ class SdCardModel : public host::SdCard {
     SdCardModel& operator=(const SdCardModel&) = delete;
     const std::string& load_error() const { return load_error_; }
     const std::string& file() const { return file_; }
+    Profile profile() const { return profile_; }
+    uint32_t capacity_mb() const { return capacity_mb_; }
 
     // ---- Test-facing ----------------------------------------------------
     // Card pulled out (true) or put back (false).
