@@ -164,8 +164,8 @@ std::string format_seconds(uint64_t micros) {
 std::string closing_line(uint64_t simulated_micros, double wall_seconds,
                          const std::string& state_dir) {
     char ratio[32];
-    // A run too short to time has no meaningful ratio.
-    if (wall_seconds >= 0.001) {
+    // A run too short to time, or of no simulated time, has no meaningful ratio.
+    if (wall_seconds >= 0.001 && simulated_micros > 0) {
         std::snprintf(ratio, sizeof ratio, "%.0fx",
                       static_cast<double>(simulated_micros) / 1e6 / wall_seconds);
     } else {
