@@ -306,13 +306,6 @@ std::string decimal(int64_t hundredths) {
     return text;
 }
 
-float as_float(int64_t bits) {
-    const uint32_t word = static_cast<uint32_t>(bits);
-    float value = 0.0f;
-    std::memcpy(&value, &word, sizeof value);
-    return value;
-}
-
 // Why element k of the field keeps the station from using it, or "".
 std::string element_error(const StationConfig& config, const ConfigField& field, size_t k) {
     const int64_t value = field.get(config, k);
@@ -321,11 +314,11 @@ std::string element_error(const StationConfig& config, const ConfigField& field,
         case ConfigRule::kAny:
             return {};
         case ConfigRule::kPositive:
-            return std::isfinite(as_float(value)) && as_float(value) > 0.0f
+            return std::isfinite(config_float(value)) && config_float(value) > 0.0f
                        ? std::string()
                        : path + ": must be a positive number (" + field.meaning + ")";
         case ConfigRule::kNonZero:
-            return std::isfinite(as_float(value)) && as_float(value) != 0.0f
+            return std::isfinite(config_float(value)) && config_float(value) != 0.0f
                        ? std::string()
                        : path + ": must be a number other than 0 (" + field.meaning + ")";
         case ConfigRule::kRange:
@@ -380,6 +373,13 @@ std::string config_range_error(const StationConfig& config) {
         }
     }
     return {};
+}
+
+float config_float(int64_t bits) {
+    const uint32_t word = static_cast<uint32_t>(bits);
+    float value = 0.0f;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
 }
 
 }  // namespace codec

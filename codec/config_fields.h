@@ -76,6 +76,8 @@ const char* config_record_name(ConfigRecord record);  // "configuracion_ais", ..
 uint32_t config_encoding_width(ConfigEncoding encoding);
 // The values the field's bytes can hold, as stored.
 void config_stored_range(ConfigEncoding encoding, int64_t* low, int64_t* high);
+// The float a kF32Le field's stored bits hold.
+float config_float(int64_t bits);
 // "configuracion_sensor[1].csensor", "configuracion_ktr09.ffactor_A[0]".
 std::string config_field_path(const ConfigField& field, size_t k);
 

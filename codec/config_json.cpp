@@ -68,13 +68,6 @@ std::string name_text(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-float as_float(int64_t bits) {
-    const uint32_t word = static_cast<uint32_t>(bits);
-    float value = 0.0f;
-    std::memcpy(&value, &word, sizeof value);
-    return value;
-}
-
 int64_t float_bits(float value) {
     uint32_t word = 0;
     std::memcpy(&word, &value, sizeof word);
@@ -84,7 +77,7 @@ int64_t float_bits(float value) {
 // One element of a field as the JSON form writes it.
 ordered_json element_json(const ConfigField& field, int64_t stored) {
     if (field.encoding == ConfigEncoding::kF32Le) {
-        return shortest_float(as_float(stored));
+        return shortest_float(config_float(stored));
     }
     if (field.hundredths) {
         return hundredths_to_value(stored);
