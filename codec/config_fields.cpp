@@ -50,9 +50,7 @@ template <auto M>
 int64_t get(const StationConfig& config, size_t k) {
     const auto value = slot<M>(config, k);
     if constexpr (std::is_same_v<std::decay_t<decltype(value)>, float>) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
+        return config_float_bits(value);
     } else {
         return static_cast<int64_t>(value);
     }
@@ -63,8 +61,7 @@ void set(StationConfig& config, size_t k, int64_t value) {
     auto& field = slot<M>(config, k);
     using T = std::decay_t<decltype(field)>;
     if constexpr (std::is_same_v<T, float>) {
-        const uint32_t bits = static_cast<uint32_t>(value);
-        std::memcpy(&field, &bits, sizeof bits);
+        field = config_float(value);
     } else {
         field = static_cast<T>(value);
     }
@@ -380,6 +377,12 @@ float config_float(int64_t bits) {
     float value = 0.0f;
     std::memcpy(&value, &word, sizeof value);
     return value;
+}
+
+int64_t config_float_bits(float value) {
+    uint32_t word = 0;
+    std::memcpy(&word, &value, sizeof word);
+    return word;
 }
 
 }  // namespace codec

@@ -76,8 +76,10 @@ const char* config_record_name(ConfigRecord record);  // "configuracion_ais", ..
 uint32_t config_encoding_width(ConfigEncoding encoding);
 // The values the field's bytes can hold, as stored.
 void config_stored_range(ConfigEncoding encoding, int64_t* low, int64_t* high);
-// The float a kF32Le field's stored bits hold.
+// The float a kF32Le field's stored bits hold, and back: bit for bit, so
+// that any pattern (a NaN's payload too) comes back as it was.
 float config_float(int64_t bits);
+int64_t config_float_bits(float value);
 // "configuracion_sensor[1].csensor", "configuracion_ktr09.ffactor_A[0]".
 std::string config_field_path(const ConfigField& field, size_t k);
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -68,12 +67,6 @@ std::string name_text(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-int64_t float_bits(float value) {
-    uint32_t word = 0;
-    std::memcpy(&word, &value, sizeof word);
-    return word;
-}
-
 // One element of a field as the JSON form writes it.
 ordered_json element_json(const ConfigField& field, int64_t stored) {
     if (field.encoding == ConfigEncoding::kF32Le) {
@@ -116,7 +109,7 @@ bool element_of(const ConfigField& field, const json& value, int64_t* stored) {
         if (!value.is_number()) {
             return false;
         }
-        *stored = float_bits(value.get<float>());
+        *stored = config_float_bits(value.get<float>());
         return true;
     }
     int64_t low = 0;
