@@ -26,18 +26,20 @@ const char* damage_text(Damage damage) {
 
 namespace {
 
+enum class TagText { kOk, kNoChecksum, kNoTime };
+
 // The text between a tag block's backslashes, "s:..,c:..,t:L*hh": its
 // fields (a comma inside the station's name stays in the name) and whether
-// the checksum matches. False when there is no "*hh" at its end.
-bool parse_tag(std::string_view text, TagBlock* tag, bool* checksum_ok) {
+// the checksum matches.
+TagText parse_tag(std::string_view text, TagBlock* tag, bool* checksum_ok) {
     const size_t star = text.rfind('*');
     if (star == std::string_view::npos || text.size() != star + 3) {
-        return false;
+        return TagText::kNoChecksum;
     }
     const int high = codec::hex_digit(text[star + 1]);
     const int low = codec::hex_digit(text[star + 2]);
     if (high < 0 || low < 0) {
-        return false;
+        return TagText::kNoChecksum;
     }
     const std::string_view fields = text.substr(0, star);
     *checksum_ok = codec::nmea_checksum(fields) == (high << 4 | low);
@@ -61,7 +63,7 @@ bool parse_tag(std::string_view text, TagBlock* tag, bool* checksum_ok) {
             *last += "," + field;
         }
     }
-    return tag->utc >= 0;
+    return tag->utc >= 0 ? TagText::kOk : TagText::kNoTime;
 }
 
 bool sentence_whole(std::string_view body) {
@@ -94,10 +96,13 @@ void split_line(std::string_view line, uint64_t at, bool ended, LogKind kind,
         record.tagged = true;
         const size_t close = line.find('\\', pos + 1);
         bool checksum_ok = false;
-        if (close == std::string_view::npos ||
-            !parse_tag(line.substr(pos + 1, close - pos - 1), &record.tag, &checksum_ok)) {
-            // No readable tag block: the rest of the line up to the next
-            // backslash goes as one damaged piece.
+        const TagText text =
+            close == std::string_view::npos
+                ? TagText::kNoChecksum
+                : parse_tag(line.substr(pos + 1, close - pos - 1), &record.tag, &checksum_ok);
+        if (text == TagText::kNoChecksum) {
+            // No tag block here (one cut short, say): the piece up to the
+            // next backslash, where one may start, goes as damaged.
             record.damage = Damage::kBadTag;
             const size_t next = close == std::string_view::npos ? line.size() : close;
             record.body = line.substr(pos, next - pos);
@@ -109,7 +114,9 @@ void split_line(std::string_view line, uint64_t at, bool ended, LogKind kind,
         const size_t next = line.find('\\', body_start);
         const size_t body_end = next == std::string_view::npos ? line.size() : next;
         record.body = line.substr(body_start, body_end - body_start);
-        if (next != std::string_view::npos || !ended) {
+        if (text == TagText::kNoTime) {
+            record.damage = Damage::kBadTag;
+        } else if (next != std::string_view::npos || !ended) {
             record.damage = Damage::kCut;
         } else if (!checksum_ok) {
             record.damage = Damage::kBadTagChecksum;
