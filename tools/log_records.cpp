@@ -77,14 +77,15 @@ void split_line(std::string_view line, uint64_t at, bool ended, LogKind kind,
     size_t pos = 0;
     const size_t first_tag = line.find('\\');
     if (first_tag != 0) {
-        // Text before any tag block: a data-link frame as the device sent it,
-        // or in the AIS file the remains of something that is no record.
+        // Text before any tag block: what a sensor channel's device sent,
+        // logged as it came (a data-link frame, a base station's ABM), or
+        // the zeros a card may hold where a write never came.
         const std::string_view text = line.substr(0, first_tag);
         Record record;
         record.offset = at;
         record.body = text;
-        const bool frame = kind == LogKind::kTidelink && text.find('\0') == std::string_view::npos;
-        record.damage = !frame                                          ? Damage::kStray
+        const bool block = text.find('\0') == std::string_view::npos;
+        record.damage = !block                                          ? Damage::kStray
                         : !ended && first_tag == std::string_view::npos ? Damage::kCut
                                                                         : Damage::kNone;
         records->push_back(record);

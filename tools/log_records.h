@@ -1,8 +1,10 @@
 // The records of one hourly log file of a station's card, as the station
 // writes them: a tag block "\s:<name>,c:<unix time>,t:L*hh\" and then an AIS
 // sentence with its CR LF (the "_vdm" file), or a data block received over
-// the air with CR LF (the "_tlk" file, which also holds the frames of the
-// station's own data-link device as they came, without a tag block).
+// the air with CR LF (the "_tlk" file). What a sensor channel's device sends
+// the station is logged as it came, without a tag block: a base station's
+// blocks in the "_vdm" file, the frames of its data-link device in the
+// "_tlk" file.
 //
 // The station syncs the tag block and the record separately, so a power cut
 // can leave a tag block with nothing or half a sentence behind it, and the
@@ -26,7 +28,7 @@ enum class Damage : uint8_t {
     kBadTag,          // a tag block without its checksum, or without a time
     kCut,             // the record stops before its line end (a power cut)
     kBadSentence,     // an AIS record whose sentence is not whole or fails its checksum
-    kStray,           // bytes that are no record (zeros, text without a tag block)
+    kStray,           // bytes that are no record (zeros where a write never came)
 };
 
 // What a user is told about a damaged record.

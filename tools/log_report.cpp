@@ -1,7 +1,7 @@
 #include "log_report.h"
 
-#include <cinttypes>
 #include <cstdio>
+#include <sstream>
 #include <unordered_set>
 
 #include "log_time.h"
@@ -38,15 +38,24 @@ std::string four(const uint64_t (&counts)[4]) {
     return text;
 }
 
+// One layout for the heading and the rows.
+constexpr const char* kRowFormat = "%-16s %8s %6s %10s  %-14s %-16s %7s %7s %8s %8s %5s\n";
+
+void write_line(std::ostream& out, const std::vector<std::string>& cells) {
+    char line[256];
+    std::snprintf(line, sizeof line, kRowFormat, cells[0].c_str(), cells[1].c_str(),
+                  cells[2].c_str(), cells[3].c_str(), cells[4].c_str(), cells[5].c_str(),
+                  cells[6].c_str(), cells[7].c_str(), cells[8].c_str(), cells[9].c_str(),
+                  cells[10].c_str());
+    out << line;
+}
+
 void write_row(std::ostream& out, const Row& row) {
     const HourCounts& c = row.counts;
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "%-16s %8" PRIu64 " %6zu %10" PRIu64 "  %-14s %-16s %8" PRIu64 " %7" PRIu64
-                  " %8" PRIu64 " %8" PRIu64 " %5" PRIu64 "\n",
-                  row.label.c_str(), c.records, c.mmsis.size(), c.positions, four(c.own).c_str(),
-                  four(c.heard).c_str(), c.frames, c.blocks, c.bad_tag, c.damaged, row.gaps);
-    out << line;
+    write_line(out, {row.label, std::to_string(c.records), std::to_string(c.mmsis.size()),
+                     std::to_string(c.positions), four(c.own), four(c.heard),
+                     std::to_string(c.frames), std::to_string(c.blocks), std::to_string(c.bad_tag),
+                     std::to_string(c.damaged), std::to_string(row.gaps)});
 }
 
 std::string duration_text(int64_t seconds) {
@@ -91,9 +100,13 @@ void write_summary(std::ostream& out, const TrafficLog& log, bool hourly, size_t
         add_counts(&rows.back().counts, counts);
         add_counts(&all.counts, counts);
     }
-    out << (hourly ? "hour (UTC)      " : "day (UTC)       ")
-        << "  records  MMSIs  positions  own 8/21/6/12  heard 8/21/6/12  TIDELINK frames blocks"
-           "  bad tag  damaged  gaps\n";
+    std::ostringstream heading;
+    write_line(heading, {hourly ? "hour (UTC)" : "day (UTC)", "records", "MMSIs", "positions",
+                         "own 8/21/6/12", "heard 8/21/6/12", "frames", "blocks", "bad tag",
+                         "damaged", "gaps"});
+    // "TIDELINK" over its two columns.
+    out << std::string(heading.str().find(" frames  blocks") + 4, ' ') << "TIDELINK\n"
+        << heading.str();
     for (const Row& row : rows) {
         write_row(out, row);
     }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "log_time.h"
+
 namespace logtool {
 namespace {
 
@@ -79,41 +81,10 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-struct Civil {
-    int64_t year;
-    unsigned month, day, hour, minute;
-};
-
-// Days-to-date by integer arithmetic (proleptic Gregorian), so no time
-// zone or C library calendar can creep in.
-Civil civil(int64_t t) {
-    int64_t days = t / kDay;
-    int64_t secs = t % kDay;
-    if (secs < 0) {
-        secs += kDay;
-        --days;
-    }
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-    return Civil{yoe + era * 400 + (month <= 2 ? 1 : 0), month,
-                 static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1),
-                 static_cast<unsigned>(secs / 3600), static_cast<unsigned>(secs % 3600 / 60)};
-}
-
 // "2025-05-20", "14:07" or "2025-05-20 14:07".
 std::string stamp(int64_t t, bool date, bool clock) {
-    const Civil c = civil(t);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(c.year), c.month,
-                  c.day);
-    const std::string day = buf;
-    std::snprintf(buf, sizeof buf, "%02u:%02u", c.hour, c.minute);
-    return date && clock ? day + " " + buf : date ? day : buf;
+    const std::string full = format_utc(t, false);  // "2025-05-20 14:07"
+    return date && clock ? full : date ? full.substr(0, 10) : full.substr(11);
 }
 
 struct TimeAxis {
@@ -442,7 +413,7 @@ void wind_arrows(Doc& doc, const Samples& samples, const TimeAxis& axis, double 
 const char* const kShipFill = "fill=\"#1f77b4\"";
 const char* const kStationFill = "fill=\"#ff7f0e\"";
 const char* const kLinkFill = "fill=\"#2ca02c\"";
-const char* const kGapFill = "fill=\"#888\" fill-opacity=\"0.3\"";
+const char* const kGapFill = "fill=\"#666\" fill-opacity=\"0.4\"";
 
 double total(const HourBar& b) {
     return static_cast<double>(b.ships) + b.stations + b.tidelink;
@@ -517,15 +488,16 @@ std::string traffic_svg(const std::vector<HourBar>& bars, const std::vector<Inte
     Doc doc(430);
     heading(doc, title, axis);
     axes(doc, frame, scale, axis, ticks, "records per hour");
+    // Gaps over the bars: a silence inside an hour shows through its bar.
+    for (const HourBar& bar : shown) {
+        draw_bar(doc, bar, axis, scale);
+    }
     for (const Interval& gap : gaps) {
         const int64_t a = std::max(gap.from, axis.from), b = std::min(gap.to, axis.to);
         if (a < b) {
             doc.rect(axis.x(a), frame.top, axis.x(b) - axis.x(a), frame.bottom - frame.top,
                      "class=\"gap\" " + std::string(kGapFill));
         }
-    }
-    for (const HourBar& bar : shown) {
-        draw_bar(doc, bar, axis, scale);
     }
     double x = legend_box(doc, kLeft, frame.legend_y, "ships", kShipFill);
     x = legend_box(doc, x, frame.legend_y, "stations, aids to navigation, own", kStationFill);

@@ -154,8 +154,16 @@ void TrafficLog::add_file(const LogFile& file, std::string_view bytes,
         if (file.kind == LogKind::kTidelink) {
             facts.sentence = record.tagged ? "block" : "frame";
             ++(record.tagged ? hour.blocks : hour.frames);
-        } else {
+        } else if (record.tagged) {
             add_ais(record, &facts, &hour);
+        } else {
+            // A base station's block, logged as it came: its sentence's
+            // name when it is one.
+            const std::optional<codec::Sentence> sentence = codec::parse_sentence(record.body);
+            const std::string address = sentence ? sentence->fields[0] : "";
+            facts.talker = address.size() == 5 ? address.substr(0, 2) : "";
+            facts.sentence = address.size() == 5 ? address.substr(2) : "block";
+            ++hour.station_records;
         }
         if (row) {
             row(facts);

@@ -22,10 +22,12 @@ namespace logtool {
 
 // One record as far as it can be read.
 struct RecordFacts {
-    int64_t utc = -1;      // its tag block's time (or, without one, the record's before it)
-    std::string station;   // from its tag block
-    std::string talker;    // "AI"
-    std::string sentence;  // "VDM", "VDO"; "frame" and "block" in the data-link file
+    int64_t utc = -1;     // its tag block's time (or, without one, the record's before it)
+    std::string station;  // from its tag block
+    std::string talker;   // "AI"
+    // "VDM", "VDO", or a base station's sentence ("ABM") logged without a
+    // tag block; "frame" and "block" in the data-link file
+    std::string sentence;
     unsigned fragment = 0;
     unsigned fragments = 0;
     int message_id = -1;

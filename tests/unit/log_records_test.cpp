@@ -24,6 +24,7 @@ const std::string kTag1 = "\\s:KTR09 SIMULADA,c:1747735230,t:L*79\\";
 const std::string kTag2 = "\\s:KTR09 SIMULADA,c:1747735260,t:L*7C\\";
 const std::string kAton = "!AIVDM,1,1,,A,E>jO`hS77a:4@84Ra@64ST:0000OdlMP<J>5000000g>80,4*3E";
 const std::string kShip = "!AIVDM,1,1,,A,13Eev`001pOIUwPHjAp000000000,0*04";
+const std::string kAbm = "!AIABM,1,1,0,235040000,0,6,>da8ADi<Ch,4*0C";
 
 struct Expected {
     uint64_t offset;
@@ -84,6 +85,10 @@ TEST(LogRecords, SplitsWholeAndDamagedRecords) {
          "2,17,A,B,T$1 LEVEL 2.35*3A\r\n" + kTag1 + "2,17,A,B,T$1 LEVEL 2.35*3A\r\n\r\n",
          {{0, Damage::kNone, -1, "2,17,A,B,T$1 LEVEL 2.35*3A"},
           {28, Damage::kNone, 1747735230, "2,17,A,B,T$1 LEVEL 2.35*3A"}}},
+        {"a base station's block, logged without a tag block",
+         LogKind::kAis,
+         kAbm + "\r\n" + kTag1 + kShip + "\r\n",
+         {{0, Damage::kNone, -1, kAbm}, {kAbm.size() + 2, Damage::kNone, 1747735230, kShip}}},
         {"an empty file", LogKind::kAis, "", {}},
     };
     for (const auto& c : cases) {
