@@ -95,6 +95,7 @@ int read_card(Selection& selection, std::unique_ptr<TrafficLog>* log,
         std::string bytes;
         if (!card->read(file, &bytes, &error)) {
             code = fail(file.name + ": cannot be read: " + error, sim::kExitStateError);
+            (*log)->add_unreadable(file, error);
             continue;
         }
         (*log)->add_file(file, bytes, row);

@@ -133,6 +133,12 @@ void write_summary(std::ostream& out, const TrafficLog& log, bool hourly, size_t
     if (problems.size() > shown_problems) {
         out << "  ... and " << problems.size() - shown_problems << " more\n";
     }
+    if (!log.unreadable().empty()) {
+        out << "\nFiles that cannot be read: " << log.unreadable().size() << "\n";
+        for (const std::string& file : log.unreadable()) {
+            out << "  " << file << "\n";
+        }
+    }
     out << "\nStations named in the tag blocks:";
     for (const std::string& station : log.stations()) {
         out << " \"" << station << "\"";

@@ -102,6 +102,11 @@ class TrafficLog {
     const std::vector<WeatherReport>& weather() const { return weather_; }
     const std::set<std::string>& stations() const { return stations_; }
     const std::vector<Problem>& problems() const { return problems_; }
+    // Files of the period that could not be read, each with the reason.
+    void add_unreadable(const LogFile& file, const std::string& reason) {
+        unreadable_.push_back(file.name + " (" + reason + ")");
+    }
+    const std::vector<std::string>& unreadable() const { return unreadable_; }
     // First and last time of a tag block kept; -1 when none.
     int64_t first() const { return first_; }
     int64_t last() const { return last_; }
@@ -117,6 +122,7 @@ class TrafficLog {
     std::vector<WeatherReport> weather_;
     std::set<std::string> stations_;
     std::vector<Problem> problems_;
+    std::vector<std::string> unreadable_;
     std::vector<int64_t> times_;
     int64_t first_ = -1, last_ = -1;
     codec::VdmAssembler assembler_;

@@ -343,6 +343,27 @@ TEST_F(LogReader, DamagedRecordsAreCountedAndNamed) {
                                                                   << after.output;
     }
 
+    // A file the card cannot give back (its first cluster out of the
+    // volume) is named; the others are read.
+    const fs::path broken = mounted.path() / "broken.img";
+    fs::copy_file(card(2), broken);
+    {
+        std::fstream image(broken, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes(1 << 20, '\0');  // the directories are near the volume's start
+        image.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const size_t entry = bytes.find("11_VDM  TXT");
+        ASSERT_NE(std::string::npos, entry);
+        image.seekp(static_cast<std::streamoff>(entry + 26));
+        image.write("\xF0\xFF", 2);
+    }
+    const ToolRun unreadable = log_reader("summary " + quoted(broken), true);
+    EXPECT_EQ(2, unreadable.status);
+    EXPECT_NE(
+        std::string::npos,
+        unreadable.output.find("Files that cannot be read: 1\n  25_05_20/11_vdm.txt (mtype: "))
+        << unreadable.output;
+    EXPECT_NE(std::string::npos, unreadable.output.find("\n2025-05-20 "));
+
     // A card with no station files says so; an image without a FAT volume too.
     fs::remove_all(mounted.path() / "25_05_20");
     const ToolRun empty = log_reader("summary " + quoted(mounted.path()), true);
