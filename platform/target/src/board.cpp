@@ -1,17 +1,12 @@
-// Placeholders for the board services of the SAM L21 Arduino core: pins,
-// analog converter, time, UARTs, USB and watchdog (the I2C bus is in
-// wire.cpp). They are here only so the footprint image links; none of them
-// drives the hardware, and the flash and RAM the real core would take are
-// not counted.
+// Placeholders for the board services of the SAM L21 Arduino core: analog
+// converter, time, UARTs, USB and watchdog (the digital pins are in
+// pins.cpp, the I2C bus in wire.cpp). They are here only so the footprint
+// image links; none of them drives the hardware, and the flash and RAM the
+// real core would take are not counted.
 #include "Arduino.h"
 #include "Wire.h"
 #include "sodaq_wdt.h"
 
-void pinMode(uint32_t, uint32_t) {}
-void digitalWrite(uint32_t, uint32_t) {}
-int digitalRead(uint32_t) {
-    return LOW;
-}
 void analogReadResolution(int) {}
 int analogRead(uint32_t) {
     return 0;
