@@ -7,6 +7,7 @@
 // violation at any of them fails the link's run. With --external it starts
 // none and waits for stations started by hand.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +75,30 @@ bool prepare_state(const Launch& launch, unsigned index, std::string* error) {
     }
     *error = sim::replace_state_file(file.string(), sim::AisTransponder::state_text(settings, {}));
     return error->empty();
+}
+
+// What a run cost, once every station has ended: the processor time of the
+// stations (this process's children) and of the link itself, beside the
+// wall time. A station-day is one station simulated for 24 hours.
+void report_cost(unsigned stations, double simulated_s, double wall_s) {
+    rusage self{};
+    rusage children{};
+    ::getrusage(RUSAGE_SELF, &self);
+    ::getrusage(RUSAGE_CHILDREN, &children);
+    const auto seconds = [](const rusage& usage) {
+        return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const double link = seconds(self);
+    const double station = seconds(children);
+    const double station_days = stations * simulated_s / 86400.0;
+    std::fprintf(stderr,
+                 "ktr09-link: %u stations, %.0f s simulated in %.2f s of wall time; processor "
+                 "time %.2f s for the stations (%.2f s a station-day), %.2f s for the link "
+                 "(%.1f %%)\n",
+                 stations, simulated_s, wall_s, station,
+                 station_days > 0 ? station / station_days : 0.0, link,
+                 link + station > 0 ? 100.0 * link / (link + station) : 0.0);
 }
 
 // The longest "duration" of the scenario files (comments allowed).
@@ -326,9 +351,9 @@ int main(int argc, char** argv) {
                      socket.c_str());
     }
     bool ok = false;
+    const auto since = std::chrono::steady_clock::now();
     {
         std::vector<std::unique_ptr<sim::vhf::LineSocket>> stations;
-        const auto since = std::chrono::steady_clock::now();
         const auto joining = [&] { return still_joining(started, since); };
         ok = sim::vhf::accept_stations(listener, launch.stations, joining, &stations, &error) &&
              sim::vhf::run_broker(stations, {*duration, *quantum}, &error);
@@ -340,6 +365,11 @@ int main(int argc, char** argv) {
     ::close(listener);
     ::unlink(socket.c_str());
     const int stations_code = wait_stations(started);
+    if (ok && !external && stations_code == sim::kExitDone) {
+        report_cost(
+            launch.stations, static_cast<double>(*duration) / 1e6,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count());
+    }
     return stations_code != sim::kExitDone ? stations_code
            : ok                            ? sim::kExitDone
                                            : sim::kExitRunFault;

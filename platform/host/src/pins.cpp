@@ -14,10 +14,16 @@ namespace {
 
 enum class Pull : uint8_t { none, up, down };
 
+constexpr uint32_t kNoMode = 0xFFFFFFFF;
+
 struct Pin {
     uint32_t mode = INPUT;
     uint8_t latch = 0;
     Pull pull = Pull::none;
+    // The mode whose pinMode() would change nothing now: the firmware sets
+    // every pin's mode on each pass of its loop, and this spares those calls
+    // the work. Anything else that changes the pin clears it.
+    uint32_t settled_mode = kNoMode;
     int external = -1;  // level an outside circuit drives, -1 for none
     double volts = 0.0;
     std::vector<double> ripple;  // added to `volts`, one entry per conversion
@@ -76,6 +82,7 @@ void pins_power_up() {
             pin.mode = INPUT;
             pin.latch = 0;
             pin.pull = Pull::none;
+            pin.settled_mode = kNoMode;
         });
     }
     g_adc_bits = 10;
@@ -155,11 +162,12 @@ using host::internal::Pull;
 
 void pinMode(uint32_t pin, uint32_t mode) {
     host::internal::platform_call();
-    if (pin >= host::kPinCount) {
+    if (pin >= host::kPinCount || host::internal::g_pins[pin].settled_mode == mode) {
         return;
     }
     host::internal::update(pin, [mode](Pin& p) {
         p.mode = mode;
+        p.settled_mode = mode;
         switch (mode) {
             case INPUT_PULLUP:
                 p.pull = Pull::up;
@@ -189,6 +197,7 @@ void digitalWrite(uint32_t pin, uint32_t level) {
         // On an input the latch chooses the pull, as on the chip.
         if (p.mode == INPUT || p.mode == INPUT_PULLUP || p.mode == INPUT_PULLDOWN) {
             p.pull = p.latch != 0 ? Pull::up : Pull::down;
+            p.settled_mode = host::internal::kNoMode;
         }
     });
 }
