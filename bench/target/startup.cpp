@@ -1,10 +1,13 @@
 // Start-up on QEMU's micro:bit: the vector table and a reset handler that
-// prepares memory and runs the measurements instead of the station's loop.
+// paints the stack, prepares memory and runs the image's measurements
+// instead of the station's loop.
 #include <stdint.h>
 
 #include "board.h"
+#include "stack.h"
 
-void run_measurements();
+// The cycle image's (cycles_main.cpp) or the stack image's (stack_paths.cpp).
+void run_harness();
 
 extern "C" {
 extern uint32_t __data_load__;
@@ -24,18 +27,27 @@ namespace {
 
 using Handler = void (*)();
 
-// Cortex-M0 system exceptions (no interrupt is enabled, so no device vectors).
+// The Cortex-M0 system exceptions and the nRF51's 32 interrupts, of which
+// only TIMER1's is ever enabled.
+constexpr int kDeviceVectors = 32;
+constexpr int kTimer1Irq = 9;
+
 struct VectorTable {
     void* initial_stack;
     Handler system[15];
+    Handler device[kDeviceVectors];
 };
 
 constexpr VectorTable make_vector_table() {
-    VectorTable table{&__stack_top__, {}};
+    VectorTable table{&__stack_top__, {}, {}};
     table.system[0] = Reset_Handler;
     for (int i = 1; i < 15; ++i) {
         table.system[i] = Fault_Handler;
     }
+    for (int i = 0; i < kDeviceVectors; ++i) {
+        table.device[i] = Fault_Handler;
+    }
+    table.device[kTimer1Irq] = TIMER1_IRQHandler;
     return table;
 }
 
@@ -52,6 +64,7 @@ void Fault_Handler() {
 }
 
 void Reset_Handler() {
+    stack_paint();
     for (uint32_t *from = &__data_load__, *to = &__data_start__; to < &__data_end__;) {
         *to++ = *from++;
     }
@@ -62,7 +75,7 @@ void Reset_Handler() {
          ++constructor) {
         (*constructor)();
     }
-    run_measurements();
+    run_harness();
     host_exit();
 }
 
