@@ -8,6 +8,7 @@
 
 #include "ais.h"
 #include "board.h"
+#include "busiest_state.h"
 #include "declaraciones.h"
 
 extern "C" void TC0_Handler();
@@ -44,21 +45,6 @@ void prepare_tick(Depth depth) {
     cacciones_cada_100milisegundos = depth >= k100Ms ? 9 : 0;
     cacciones_cada_segundo = depth >= kSecond ? 9 : 0;
     cacciones_un_minuto = depth >= kMinute ? 59 : 0;
-}
-
-// Every countdown running, every input and output in use: the most a tick
-// has to do in the normal mode.
-void busiest_normal_state() {
-    ktr09.ctest = 0;
-    ktr09.clisto = 1;
-    for (uint8_t i = 0; i < 4; ++i) {
-        configuracion_ktr09.cfuncionalidad_entradas_externas[i] = static_cast<uint8_t>(1 + i % 2);
-        configuracion_ktr09.itemporizacion_entrada_externa[i] = 5;
-        ktr09.itiempo_activacion_salida_digital[i] = 60000;
-        ktr09.cestado_salida_digital[i] = 1;
-    }
-    configuracion_sensor[0].csensor = 1;
-    configuracion_sensor[1].csensor = 3;
 }
 
 constexpr uint32_t kRepeats = 256;
@@ -100,12 +86,7 @@ void measure_ticks(const char* mode) {
 }
 
 void measure_burst() {
-    // A watched rectangle over the whole sea, so that every ship is checked
-    // against it and the ones inside are warned.
-    shipras.llongitud[0] = -108000000;
-    shipras.llongitud[1] = 108000000;
-    shipras.llatitud[0] = -54000000;
-    shipras.llatitud[1] = 54000000;
+    watch_the_whole_sea();
     uint32_t first = 0;
     uint32_t total = 0;
     constexpr uint32_t kRuns = 16;

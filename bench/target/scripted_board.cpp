@@ -1,13 +1,13 @@
-// The stack image's board services in place of the SAM L21 core's
-// placeholders (platform/target/src/board.cpp): the same, but for a USB port
+// The stack image's USB port and analog converter, in place of the SAM L21
+// core's placeholders (platform/target/src/board_analog_usb.cpp): a USB port
 // that receives what the harness scripts and analog inputs that read a level
-// the harness sets (0 unless set).
+// the harness sets (0 unless set). The other board services are the
+// placeholders.
 #include "scripted_board.h"
 
 #include <string.h>
 
 #include "Arduino.h"
-#include "sodaq_wdt.h"
 
 namespace {
 
@@ -74,31 +74,6 @@ int analogRead(uint32_t) {
     return g_analog_level;
 }
 
-uint32_t millis() {
-    return 0;
-}
-uint32_t micros() {
-    return 0;
-}
-void delay(uint32_t) {}
-
-// Transmitted bytes are discarded; nothing is ever received.
-void Uart::begin(uint32_t) {}
-void Uart::end() {}
-void Uart::flush() {}
-int Uart::available() {
-    return 0;
-}
-int Uart::read() {
-    return -1;
-}
-size_t Uart::write(uint8_t) {
-    return 1;
-}
-size_t Uart::write(const uint8_t*, size_t size) {
-    return size;
-}
-
 // Transmitted bytes are discarded; received ones are the harness's.
 void USBSerial::begin(uint32_t) {}
 int USBSerial::available() {
@@ -121,11 +96,4 @@ size_t USBSerial::write(const uint8_t*, size_t size) {
     return size;
 }
 
-Uart Serial0(0);
-Uart Serial1(1);
-Uart Serial3(3);
 USBSerial SerialUSB;
-
-void sodaq_wdt_enable(wdt_period) {}
-void sodaq_wdt_disable() {}
-void sodaq_wdt_reset() {}

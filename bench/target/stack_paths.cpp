@@ -11,6 +11,7 @@
 
 #include "ais.h"
 #include "board.h"
+#include "busiest_state.h"
 #include "declaraciones.h"
 #include "gestion_sd.h"
 #include "main.h"
@@ -35,20 +36,8 @@ static_assert(sizeof(kBurst) - 1 == sizeof(stais.cframe_rx), "a full receive buf
 // against it; and the card's next start-up attempt due. Set again before
 // each path, for a PC-link write reloads the configuration.
 void busy_state() {
-    ktr09.ctest = 0;
-    ktr09.clisto = 1;
-    for (uint8_t i = 0; i < 4; ++i) {
-        configuracion_ktr09.cfuncionalidad_entradas_externas[i] = static_cast<uint8_t>(1 + i % 2);
-        configuracion_ktr09.itemporizacion_entrada_externa[i] = 5;
-        ktr09.itiempo_activacion_salida_digital[i] = 60000;
-        ktr09.cestado_salida_digital[i] = 1;
-    }
-    configuracion_sensor[0].csensor = 1;
-    configuracion_sensor[1].csensor = 3;
-    shipras.llongitud[0] = -108000000;
-    shipras.llongitud[1] = 108000000;
-    shipras.llatitud[0] = -54000000;
-    shipras.llatitud[1] = 54000000;
+    busiest_normal_state();
+    watch_the_whole_sea();
     stsd.cdelay = 0;
 }
 

@@ -1,16 +1,12 @@
-// Placeholders for the board services of the SAM L21 Arduino core: analog
-// converter, time, UARTs, USB and watchdog (the digital pins are in
-// pins.cpp, the I2C bus in wire.cpp). They are here only so the footprint
-// image links; none of them drives the hardware, and the flash and RAM the
-// real core would take are not counted.
+// Placeholders for the board services of the SAM L21 Arduino core: time,
+// UARTs and watchdog (the analog converter and USB are in
+// board_analog_usb.cpp, the digital pins in pins.cpp, the I2C bus in
+// wire.cpp). They are here only so the footprint image links; none of them
+// drives the hardware, and the flash and RAM the real core would take are
+// not counted.
 #include "Arduino.h"
 #include "Wire.h"
 #include "sodaq_wdt.h"
-
-void analogReadResolution(int) {}
-int analogRead(uint32_t) {
-    return 0;
-}
 
 uint32_t millis() {
     return 0;
@@ -37,24 +33,9 @@ size_t Uart::write(const uint8_t*, size_t size) {
     return size;
 }
 
-void USBSerial::begin(uint32_t) {}
-int USBSerial::available() {
-    return 0;
-}
-int USBSerial::read() {
-    return -1;
-}
-size_t USBSerial::write(uint8_t) {
-    return 1;
-}
-size_t USBSerial::write(const uint8_t*, size_t size) {
-    return size;
-}
-
 Uart Serial0(0);
 Uart Serial1(1);
 Uart Serial3(3);
-USBSerial SerialUSB;
 
 void sodaq_wdt_enable(wdt_period) {}
 void sodaq_wdt_disable() {}
