@@ -115,6 +115,13 @@ class LogReader : public ::testing::Test {
     }
     static std::string transcript() { return read_file(root_->path() / "station-2.transcript"); }
 
+    // The day's card read four ways, one run of the two stations for all
+    // (each run takes half a minute under the sanitizers).
+    void summary_counts_what_the_transponder_passed_and_the_silence();
+    void weather_rows_are_the_broadcasts_field_by_field();
+    void ships_and_records_as_csv();
+    void pictures_are_well_formed_svg();
+
     static TemporaryStateDir* root_;
     static ToolRun link_;
 };
@@ -138,7 +145,7 @@ std::vector<std::string> all_row(const std::string& summary) {
     return {};
 }
 
-TEST_F(LogReader, SummaryCountsWhatTheTransponderPassedAndTheSilence) {
+void LogReader::summary_counts_what_the_transponder_passed_and_the_silence() {
     std::map<int, int> types;
     std::set<int64_t> mmsis;
     for (const json& message : gpsdecode_all(heard_sentences(transcript()))) {
@@ -182,7 +189,7 @@ TEST_F(LogReader, SummaryCountsWhatTheTransponderPassedAndTheSilence) {
     EXPECT_EQ("2", one[5]);
 }
 
-TEST_F(LogReader, WeatherRowsAreTheBroadcastsFieldByField) {
+void LogReader::weather_rows_are_the_broadcasts_field_by_field() {
     // gpsdecode's raw values; its "not available" codes are empty cells.
     std::string broadcasts;
     for (const std::string hour : {"10", "11", "12"}) {
@@ -246,7 +253,7 @@ TEST_F(LogReader, WeatherRowsAreTheBroadcastsFieldByField) {
     EXPECT_EQ(std::set<std::string>{"6 kn 300 deg 1018 hPa 16.0 C"}, seen["after"]);
 }
 
-TEST_F(LogReader, ShipsAndRecordsAsCsv) {
+void LogReader::ships_and_records_as_csv() {
     std::map<int64_t, int> reports;
     for (const json& message : gpsdecode_all(heard_sentences(transcript()))) {
         ++reports[message.value("mmsi", 0)];
@@ -375,7 +382,7 @@ TEST_F(LogReader, DamagedRecordsAreCountedAndNamed) {
     EXPECT_NE(std::string::npos, zeros.output.find("no FAT volume")) << zeros.output;
 }
 
-TEST_F(LogReader, PicturesAreWellFormedSvg) {
+void LogReader::pictures_are_well_formed_svg() {
     const TemporaryStateDir out;
     const ToolRun plot = log_reader("plot --out " + quoted(out.path()) + " " + quoted(card(2)));
     ASSERT_EQ(0, plot.status) << plot.output;
@@ -387,6 +394,13 @@ TEST_F(LogReader, PicturesAreWellFormedSvg) {
         }
     }
     EXPECT_NE(std::string::npos, read_file(out.path() / "weather.svg").find("992471001"));
+}
+
+TEST_F(LogReader, TheDaysCardSummaryCsvAndPictures) {
+    summary_counts_what_the_transponder_passed_and_the_silence();
+    weather_rows_are_the_broadcasts_field_by_field();
+    ships_and_records_as_csv();
+    pictures_are_well_formed_svg();
 }
 
 }  // namespace
