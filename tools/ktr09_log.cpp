@@ -49,18 +49,6 @@ int fail(const std::string& message, int code) {
     return code;
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-// --only's day or hour: the start of the file's name, in either case.
-bool only_matches(const std::string& only, const LogFile& file) {
-    return only.empty() || lower(file.name).compare(0, only.size(), lower(only)) == 0;
-}
-
 // Reads the selected files of the card into `log`; `row` sees each record.
 // The exit code: 0, or a state error when the card or a file on it cannot
 // be read (the rest is still read) or it holds no station files.
@@ -89,7 +77,7 @@ int read_card(Selection& selection, std::unique_ptr<TrafficLog>* log,
     int code = sim::kExitDone;
     size_t read = 0;
     for (const LogFile& file : card->files()) {
-        if (!(*log)->wanted(file) || !only_matches(selection.only, file)) {
+        if (!(*log)->wanted(file) || !within(file, selection.only)) {
             continue;
         }
         std::string bytes;

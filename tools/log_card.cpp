@@ -138,6 +138,13 @@ ProgramRun run_mtools(const std::vector<std::string>& arguments) {
     return run;
 }
 
+// Hour by hour, each hour's AIS file before its data-link file.
+void in_time_order(std::vector<LogFile>* files) {
+    std::sort(files->begin(), files->end(), [](const LogFile& a, const LogFile& b) {
+        return a.hour_start != b.hour_start ? a.hour_start < b.hour_start : a.kind < b.kind;
+    });
+}
+
 std::string first_line(const std::string& text) {
     const size_t end = text.find('\n');
     return text.substr(0, end);
@@ -162,6 +169,10 @@ std::optional<LogFile> log_file_of(const std::string& day, const std::string& fi
         hh * 3600;
     log.kind = tail == "_vdm.txt" ? LogKind::kAis : LogKind::kTidelink;
     return log;
+}
+
+bool within(const LogFile& file, const std::string& part) {
+    return part.empty() || lower(file.name).compare(0, part.size(), lower(part)) == 0;
 }
 
 std::optional<uint64_t> volume_offset(const uint8_t* block0, uint64_t image_size,
@@ -198,14 +209,11 @@ std::optional<Card> Card::open(const std::string& path, std::string* error) {
         return std::nullopt;
     }
     if (fs::is_directory(status)) {
-        const fs::path directory = fs::path(path).lexically_normal();
-        const std::string leaf =
-            (directory.has_filename() ? directory : directory.parent_path()).filename().string();
+        const fs::path normal = fs::path(path).lexically_normal();
+        const fs::path directory = normal.has_filename() ? normal : normal.parent_path();
+        const std::string leaf = directory.filename().string();
         const bool day = log_file_of(leaf, "00_vdm.txt").has_value();
-        card.path_ = day ? (directory.has_filename() ? directory : directory.parent_path())
-                               .parent_path()
-                               .string()
-                         : directory.string();
+        card.path_ = day ? directory.parent_path().string() : normal.string();
         card.description_ = path;
         card.list_directory(day ? leaf : "");
         return card;
@@ -259,9 +267,7 @@ void Card::list_directory(const std::string& day_only) {
             }
         }
     }
-    std::sort(files_.begin(), files_.end(), [](const LogFile& a, const LogFile& b) {
-        return a.hour_start != b.hour_start ? a.hour_start < b.hour_start : a.kind < b.kind;
-    });
+    in_time_order(&files_);
 }
 
 bool Card::list_image(std::string* error) {
@@ -295,9 +301,7 @@ bool Card::list_image(std::string* error) {
             files_.push_back(*log);
         }
     }
-    std::sort(files_.begin(), files_.end(), [](const LogFile& a, const LogFile& b) {
-        return a.hour_start != b.hour_start ? a.hour_start < b.hour_start : a.kind < b.kind;
-    });
+    in_time_order(&files_);
     return true;
 }
 

@@ -27,6 +27,10 @@ struct LogFile {
 // or nullopt when they are not a station's names.
 std::optional<LogFile> log_file_of(const std::string& day, const std::string& file);
 
+// Whether a file is in the day ("25_05_20") or hour ("25_05_20/10") given,
+// in either case; every file is in "".
+bool within(const LogFile& file, const std::string& part);
+
 // Where the FAT volume of an image starts, in bytes: block 0 when it holds
 // a FAT boot sector, else the first FAT partition of its partition table.
 // `block0` is the image's first 512 bytes. Nullopt with the reason.
